@@ -1,0 +1,31 @@
+# The two commands a new machine needs: `make run` and `make test`. Both install what is missing first.
+BUILD_DIR ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j$(JOBS)
+
+run: build
+	$(BUILD_DIR)/kelvo
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+bench: deps
+	@cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BUILD_DIR)-bench -j$(JOBS)
+	@for b in $(BUILD_DIR)-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench

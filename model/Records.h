@@ -1,0 +1,148 @@
+#pragma once
+
+// The records of the Sensibo cloud's answers, as Kelvo decodes and keeps them. Plain values: copying one copies all
+// of it. Only a device's acState changes after decoding. Every record lists its JSON keys in CodingKeys, in field
+// order; the decoder reads each field by its key.
+
+#include <QList>
+#include <QMap>
+#include <QMetaType>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+struct RoomInfo {
+    enum class CodingKeys { name, icon };
+    static constexpr std::array<const char*, 2> keys{"name", "icon"};
+
+    QString name;
+    std::optional<QString> icon;
+
+    bool operator==(const RoomInfo&) const = default;
+};
+
+struct ACState {
+    enum class CodingKeys { on, mode, fanLevel, targetTemperature, temperatureUnit, swing, horizontalSwing, light };
+    static constexpr std::array<const char*, 8> keys{"on",              "mode",  "fanLevel",        "targetTemperature",
+                                                     "temperatureUnit", "swing", "horizontalSwing", "light"};
+
+    bool on = false;
+    std::optional<QString> mode;
+    std::optional<QString> fanLevel;
+    std::optional<qint64> targetTemperature;
+    std::optional<QString> temperatureUnit;
+    std::optional<QString> swing;
+    std::optional<QString> horizontalSwing;
+    std::optional<QString> light;
+
+    bool operator==(const ACState&) const = default;
+};
+
+struct MeasurementTime {
+    enum class CodingKeys { secondsAgo, time };
+    static constexpr std::array<const char*, 2> keys{"secondsAgo", "time"};
+
+    std::optional<qint64> secondsAgo;
+    std::optional<QString> time;
+
+    bool operator==(const MeasurementTime&) const = default;
+};
+
+struct SensiboMeasurement {
+    enum class CodingKeys { temperature, humidity, time };
+    static constexpr std::array<const char*, 3> keys{"temperature", "humidity", "time"};
+
+    std::optional<double> temperature; // degrees Celsius, whatever the device's unit
+    std::optional<double> humidity;    // percent
+    std::optional<MeasurementTime> time;
+
+    bool operator==(const SensiboMeasurement&) const = default;
+};
+
+struct ConnectionStatus {
+    enum class CodingKeys { isAlive, lastSeen };
+    static constexpr std::array<const char*, 2> keys{"isAlive", "lastSeen"};
+
+    std::optional<bool> isAlive;
+    std::optional<MeasurementTime> lastSeen;
+
+    bool operator==(const ConnectionStatus&) const = default;
+};
+
+struct TemperatureRange {
+    enum class CodingKeys { isNative, values };
+    static constexpr std::array<const char*, 2> keys{"isNative", "values"};
+
+    std::optional<bool> isNative;
+    std::optional<QList<qint64>> values;
+
+    bool operator==(const TemperatureRange&) const = default;
+};
+
+struct ModeCapabilities {
+    enum class CodingKeys { temperatures, fanLevels, swing, horizontalSwing, light };
+    static constexpr std::array<const char*, 5> keys{"temperatures", "fanLevels", "swing", "horizontalSwing", "light"};
+
+    std::optional<QMap<QString, TemperatureRange>> temperatures; // keyed by unit code ("C", "F")
+    std::optional<QList<QString>> fanLevels;
+    std::optional<QList<QString>> swing;
+    std::optional<QList<QString>> horizontalSwing;
+    std::optional<QList<QString>> light;
+
+    bool operator==(const ModeCapabilities&) const = default;
+};
+
+struct RemoteCapabilities {
+    enum class CodingKeys { modes };
+    static constexpr std::array<const char*, 1> keys{"modes"};
+
+    std::optional<QMap<QString, ModeCapabilities>> modes; // keyed by mode name; the cloud's key order carries no meaning
+
+    bool operator==(const RemoteCapabilities&) const = default;
+};
+
+struct SensiboDevice {
+    enum class CodingKeys { id, room, acState, measurements, connectionStatus, remoteCapabilities };
+    static constexpr std::array<const char*, 6> keys{"id",           "room",          "acState",
+                                                     "measurements", "connectionStatus", "remoteCapabilities"};
+
+    QString id; // identity in lists and the selection; the path segment of a state change
+    std::optional<RoomInfo> room;
+    std::optional<ACState> acState;
+    std::optional<SensiboMeasurement> measurements;
+    std::optional<ConnectionStatus> connectionStatus;
+    std::optional<RemoteCapabilities> remoteCapabilities;
+
+    bool operator==(const SensiboDevice&) const = default;
+};
+
+struct ACStateResult {
+    enum class CodingKeys { acState };
+    static constexpr std::array<const char*, 1> keys{"acState"};
+
+    ACState acState;
+
+    bool operator==(const ACStateResult&) const = default;
+};
+
+// The envelope of every answer. The status word must be present, but its value is never looked at.
+template <typename Payload>
+struct SensiboResponse {
+    enum class CodingKeys { status, result };
+    static constexpr std::array<const char*, 2> keys{"status", "result"};
+
+    QString status;
+    Payload result;
+
+    bool operator==(const SensiboResponse&) const = default;
+};
+
+// The JSON key of a record's field.
+template <typename Record>
+constexpr const char* codingKey(typename Record::CodingKeys key)
+{
+    return Record::keys[static_cast<std::size_t>(key)];
+}
+
+Q_DECLARE_METATYPE(SensiboDevice)

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <optional>
+#include <variant>
+
+// A stored preference as read back: text, Bool, date, or something else (a value some other program or a newer
+// Kelvo wrote), which the caller treats as "not the type I want".
+using PreferenceValue = std::variant<QString, bool, QDateTime, QJsonValue>;
+
+// The per-user preference store: one JSON file, preferences.json, in the given folder. Values keep their type
+// (text → JSON string, Bool → true/false, date → {"$date": "<ISO 8601 UTC with ms>"}), so a reader can tell a
+// stored false from the text "false". Every write is durable when it returns: the whole file is written to a
+// temporary file and renamed over the old one, readable by the user only. A file that cannot be parsed is moved
+// aside (never deleted) and the store starts empty.
+class Preferences
+{
+public:
+    explicit Preferences(QString directory = defaultDirectory());
+
+    // $XDG_CONFIG_HOME/kelvo, or ~/.config/kelvo.
+    static QString defaultDirectory();
+
+    QString filePath() const;
+
+    std::optional<QString> text(const QString& key) const;
+    bool boolValue(const QString& key) const; // false when nothing, or no Bool, is stored
+    std::optional<PreferenceValue> value(const QString& key) const;
+
+    void setText(const QString& key, const QString& value);
+    void setBool(const QString& key, bool value);
+    void setDate(const QString& key, const QDateTime& value);
+
+    // The path the unreadable file was moved to at load, if it was.
+    std::optional<QString> movedAsideTo() const { return m_movedAsideTo; }
+
+private:
+    void load();
+    void write(const QString& key, const QJsonValue& value);
+    bool save() const;
+
+    QString m_directory;
+    QJsonObject m_values;
+    std::optional<QString> m_movedAsideTo;
+};

@@ -1,0 +1,202 @@
+#include "service/SensiboClient.h"
+
+#include "model/Decoding.h"
+#include "service/GzipInflate.h"
+
+#include <QCoroNetworkReply>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+
+namespace {
+
+// RFC 3986's unreserved characters: the only ones a piece we insert may hold.
+bool isSafePiece(const QString& piece)
+{
+    for (const QChar c : piece) {
+        const char16_t u = c.unicode();
+        const bool ok = (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'-' ||
+                        u == u'.' || u == u'_' || u == u'~';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<QUrl> parseAddress(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != u"https" && scheme != u"http")) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+QNetworkRequest makeRequest(const QUrl& url, int timeoutMs)
+{
+    QNetworkRequest request(url);
+    // Asking for gzip ourselves turns off Qt's own decompression; the answer is inflated below.
+    request.setRawHeader("Accept-Encoding", "gzip");
+    request.setTransferTimeout(timeoutMs);
+    // A redirect would carry the API key in its query to wherever it points; the cloud never redirects.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    return request;
+}
+
+// What came back for one request, reduced to what the classification needs.
+struct Answer {
+    bool transferFailed = false;
+    QString transferError;     // with transferFailed
+    std::optional<int> status; // absent when the answer was not HTTP
+    QByteArray body;           // read only for status 200
+};
+
+// Qt reports HTTP error statuses as errors too (400 as an invalid operation, 404 as content not found, 5xx as
+// server errors); with a status line received, those are answers to classify, not failed transfers.
+bool isStatusError(QNetworkReply::NetworkError error)
+{
+    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError ||
+           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+}
+
+// Awaits the reply, aborting it when the token is cancelled, and collects the answer. The reply is deleted here on
+// every path.
+QCoro::Task<Answer> receive(QNetworkReply* reply, CancelToken cancel)
+{
+    bool cancelledByUs = false;
+    const auto onCancel = QObject::connect(cancel.state(), &CancelState::cancelled, reply, [reply, &cancelledByUs] {
+        cancelledByUs = true;
+        reply->abort();
+    });
+    if (cancel.isCancelled()) {
+        cancelledByUs = true;
+        reply->abort();
+    }
+    if (!reply->isFinished()) {
+        co_await reply;
+    }
+
+    QObject::disconnect(onCancel); // the flag it writes lives in this frame only
+
+    Answer answer;
+    const auto error = reply->error();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (error != QNetworkReply::NoError && !(status.isValid() && isStatusError(error))) {
+        answer.transferFailed = true;
+        // Qt ends both a cancel and the transfer timeout as "Operation canceled"; only ours is a cancel.
+        answer.transferError = (error == QNetworkReply::OperationCanceledError && !cancelledByUs)
+                                   ? QStringLiteral("The request timed out.")
+                                   : reply->errorString();
+    } else {
+        if (status.isValid()) {
+            answer.status = status.toInt();
+        }
+        if (answer.status == 200) {
+            answer.body = reply->readAll();
+            if (reply->rawHeader("Content-Encoding").trimmed().compare("gzip", Qt::CaseInsensitive) == 0) {
+                InflateResult inflated = inflateGzip(answer.body);
+                if (!inflated.ok) {
+                    answer.transferFailed = true;
+                    answer.transferError = inflated.error;
+                }
+                answer.body = std::move(inflated.data);
+            }
+        }
+    }
+    reply->deleteLater();
+    co_return answer;
+}
+
+} // namespace
+
+SensiboClient::SensiboClient(QNetworkAccessManager* network, QString baseURL)
+    : m_network(network)
+    , m_baseURL(std::move(baseURL))
+{}
+
+std::optional<QUrl> SensiboClient::deviceListAddress(const QString& apiKey) const
+{
+    if (!isSafePiece(apiKey)) {
+        return std::nullopt;
+    }
+    return parseAddress(m_baseURL + QStringLiteral("/users/me/pods?apiKey=") + apiKey + QStringLiteral("&fields=") +
+                        fields);
+}
+
+std::optional<QUrl> SensiboClient::stateChangeAddress(const QString& apiKey, const QString& deviceId,
+                                                      const QString& property) const
+{
+    if (!isSafePiece(apiKey) || !isSafePiece(deviceId) || !isSafePiece(property)) {
+        return std::nullopt;
+    }
+    return parseAddress(m_baseURL + QStringLiteral("/pods/") + deviceId + QStringLiteral("/acStates/") + property +
+                        QStringLiteral("?apiKey=") + apiKey);
+}
+
+QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, CancelToken cancel)
+{
+    const auto url = deviceListAddress(apiKey);
+    if (!url) {
+        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Invalid URL")};
+    }
+    const Answer answer = co_await receive(m_network->get(makeRequest(*url, m_timeoutMs)), cancel);
+
+    if (answer.transferFailed) {
+        co_return DeviceListOutcome{std::nullopt, answer.transferError};
+    }
+    if (!answer.status) {
+        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Invalid response")};
+    }
+    switch (*answer.status) {
+    case 200: {
+        auto decoded = decodeDeviceListResponse(answer.body);
+        if (!decoded.ok()) {
+            co_return DeviceListOutcome{std::nullopt, decoded.error()};
+        }
+        co_return DeviceListOutcome{std::move(decoded.value().result), {}};
+    }
+    case 401:
+    case 403:
+        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Invalid API key")};
+    case 429:
+        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Rate limited — try again later")};
+    default:
+        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Server error (%1)").arg(*answer.status)};
+    }
+}
+
+QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QString deviceId, QString property,
+                                                           ACValue value, CancelToken cancel)
+{
+    using Kind = StateChangeOutcome::Kind;
+    const auto url = stateChangeAddress(apiKey, deviceId, property);
+    if (!url) {
+        co_return StateChangeOutcome{Kind::NotSent, {}, {}};
+    }
+    const QJsonValue newValue = std::visit([](const auto& v) { return QJsonValue(v); }, value);
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{QStringLiteral("newValue"), newValue}}).toJson(QJsonDocument::Compact);
+
+    QNetworkRequest request = makeRequest(*url, m_timeoutMs);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    const Answer answer = co_await receive(m_network->sendCustomRequest(request, "PATCH", body), cancel);
+
+    if (answer.transferFailed) {
+        co_return StateChangeOutcome{Kind::Failed, {}, answer.transferError};
+    }
+    if (answer.status != 200) {
+        co_return StateChangeOutcome{Kind::Failed, {}, QStringLiteral("Failed to update ") + property};
+    }
+    const auto decoded = decodeACStateResponse(answer.body);
+    if (!decoded.ok()) {
+        // The cloud took the change but said nothing we can use; the next load shows its state.
+        co_return StateChangeOutcome{Kind::Accepted, {}, {}};
+    }
+    co_return StateChangeOutcome{Kind::Confirmed, decoded.value().result.acState, {}};
+}

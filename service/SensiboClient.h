@@ -1,0 +1,69 @@
+#pragma once
+
+#include "model/Records.h"
+#include "platform/CancelToken.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+#include <variant>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The value of one state change, as it goes into "newValue": a JSON Boolean, string or integer.
+using ACValue = std::variant<bool, QString, qint64>;
+
+struct DeviceListOutcome {
+    std::optional<QList<SensiboDevice>> devices; // set on success, possibly empty
+    QString message;                             // the user-facing failure text otherwise
+
+    bool ok() const { return devices.has_value(); }
+};
+
+struct StateChangeOutcome {
+    enum class Kind {
+        NotSent,   // the address did not parse; nothing went on the wire
+        Confirmed, // the cloud answered 200 with the new state
+        Accepted,  // 200, but the answer carried no usable state
+        Failed,
+    };
+    Kind kind = Kind::NotSent;
+    ACState confirmedState; // with Confirmed
+    QString message;        // with Failed
+};
+
+// Speaks to the Sensibo cloud: the device-list request and the state-change request, each classified into an
+// outcome with the texts users read. Addresses are built by concatenation; the API key, device id and property go
+// in as they are, and any character outside A–Z a–z 0–9 - . _ ~ in them makes the address refuse to parse, so that
+// nothing a user pastes can add, cut or alter a part of the request.
+class SensiboClient
+{
+public:
+    static constexpr int timeoutMs = 60'000;
+    static inline const QString fields =
+        QStringLiteral("id,room,acState,measurements,connectionStatus,remoteCapabilities");
+
+    SensiboClient(QNetworkAccessManager* network, QString baseURL);
+
+    const QString& baseURL() const { return m_baseURL; }
+    // For tests: how long a transfer may take.
+    void setTimeout(int ms) { m_timeoutMs = ms; }
+
+    // The assembled addresses, or nothing when they do not parse.
+    std::optional<QUrl> deviceListAddress(const QString& apiKey) const;
+    std::optional<QUrl> stateChangeAddress(const QString& apiKey, const QString& deviceId,
+                                           const QString& property) const;
+
+    QCoro::Task<DeviceListOutcome> listDevices(QString apiKey, CancelToken cancel = {});
+    QCoro::Task<StateChangeOutcome> changeState(QString apiKey, QString deviceId, QString property, ACValue value,
+                                                CancelToken cancel = {});
+
+private:
+    QNetworkAccessManager* m_network;
+    QString m_baseURL;
+    int m_timeoutMs = timeoutMs;
+};

@@ -1,0 +1,327 @@
+#include "service/SensiboService.h"
+
+#include "platform/Observable.h"
+#include "platform/PreferenceKeys.h"
+#include "platform/Preferences.h"
+#include "platform/Sleep.h"
+
+#include <algorithm>
+
+#ifndef KELVO_SENSIBO_API_URL
+#define KELVO_SENSIBO_API_URL "https://home.sensibo.com/api/v2"
+#endif
+
+namespace {
+
+// Sets one field of a state from a property name and value; a name Kelvo does not know, or a value of another
+// type, changes nothing.
+void apply(ACState& state, const QString& property, const ACValue& value)
+{
+    const auto* text = std::get_if<QString>(&value);
+    if (property == u"on") {
+        if (const auto* on = std::get_if<bool>(&value)) {
+            state.on = *on;
+        }
+    } else if (property == u"targetTemperature") {
+        if (const auto* degrees = std::get_if<qint64>(&value)) {
+            state.targetTemperature = *degrees;
+        }
+    } else if (text && property == u"mode") {
+        state.mode = *text;
+    } else if (text && property == u"fanLevel") {
+        state.fanLevel = *text;
+    } else if (text && property == u"swing") {
+        state.swing = *text;
+    } else if (text && property == u"horizontalSwing") {
+        state.horizontalSwing = *text;
+    } else if (text && property == u"light") {
+        state.light = *text;
+    }
+}
+
+QStringList listOrEmpty(const std::optional<QList<QString>>& list)
+{
+    return list ? QStringList(*list) : QStringList();
+}
+
+} // namespace
+
+SensiboService::SensiboService(Preferences& preferences, QNetworkAccessManager* network, QString baseURL,
+                               QObject* parent)
+    : QObject(parent)
+    , m_client(network, std::move(baseURL))
+    , m_apiKey(preferences.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString()))
+    , m_useMonochromeIcons(preferences.boolValue(QLatin1String(PreferenceKeys::useMonochromeIcons)))
+{}
+
+SensiboService::~SensiboService()
+{
+    // Wakes the refresh loop and aborts its load; both find the service gone and end.
+    if (m_refreshTask) {
+        m_refreshTask->cancel();
+    }
+}
+
+QString SensiboService::defaultBaseURL()
+{
+    const QString overridden = qEnvironmentVariable("KELVO_SENSIBO_API_URL");
+    return overridden.isEmpty() ? QStringLiteral(KELVO_SENSIBO_API_URL) : overridden;
+}
+
+void SensiboService::setSelectedDeviceId(std::optional<QString> id)
+{
+    assignAndNotify(this, m_selectedDeviceId, std::move(id), &SensiboService::selectedDeviceIdChanged);
+}
+
+void SensiboService::setApiKey(const QString& key)
+{
+    assignAndNotify(this, m_apiKey, key, &SensiboService::apiKeyChanged);
+}
+
+void SensiboService::setUseMonochromeIcons(bool monochrome)
+{
+    assignAndNotify(this, m_useMonochromeIcons, monochrome, &SensiboService::useMonochromeIconsChanged);
+}
+
+void SensiboService::setIsLoading(bool loading)
+{
+    assignAndNotify(this, m_isLoading, loading, &SensiboService::isLoadingChanged);
+}
+
+void SensiboService::setErrorMessage(std::optional<QString> message)
+{
+    assignAndNotify(this, m_errorMessage, std::move(message), &SensiboService::errorMessageChanged);
+}
+
+int SensiboService::indexOfDevice(const QString& id) const
+{
+    const auto it = std::find_if(m_devices.cbegin(), m_devices.cend(), [&](const auto& d) { return d.id == id; });
+    return it == m_devices.cend() ? -1 : int(it - m_devices.cbegin());
+}
+
+std::optional<SensiboDevice> SensiboService::selectedDevice() const
+{
+    if (!m_selectedDeviceId) {
+        return std::nullopt;
+    }
+    const int index = indexOfDevice(*m_selectedDeviceId);
+    if (index < 0) {
+        return std::nullopt;
+    }
+    return m_devices.at(index);
+}
+
+QString SensiboService::menuBarIconName() const
+{
+    const auto device = selectedDevice();
+    if (!device || !device->acState || !device->acState->on) {
+        return QStringLiteral("ac-off");
+    }
+    if (m_useMonochromeIcons || !device->acState->mode) {
+        return QStringLiteral("ac-on");
+    }
+    if (*device->acState->mode == u"cool") {
+        return QStringLiteral("ac-cool");
+    }
+    if (*device->acState->mode == u"heat") {
+        return QStringLiteral("ac-heat");
+    }
+    return QStringLiteral("ac-on");
+}
+
+QStringList SensiboService::availableModes() const
+{
+    const auto device = selectedDevice();
+    if (!device || !device->remoteCapabilities || !device->remoteCapabilities->modes) {
+        return {};
+    }
+    QStringList modes = device->remoteCapabilities->modes->keys();
+    const auto rank = [](const QString& mode) {
+        const auto index = modeOrder.indexOf(mode);
+        return index < 0 ? modeOrder.size() : index;
+    };
+    std::stable_sort(modes.begin(), modes.end(), [&](const QString& a, const QString& b) { return rank(a) < rank(b); });
+    return modes;
+}
+
+const ModeCapabilities* SensiboService::currentModeCapabilities() const
+{
+    if (!m_selectedDeviceId) {
+        return nullptr;
+    }
+    const int index = indexOfDevice(*m_selectedDeviceId);
+    if (index < 0) {
+        return nullptr;
+    }
+    const SensiboDevice& device = m_devices.at(index);
+    if (!device.acState || !device.acState->mode || !device.remoteCapabilities || !device.remoteCapabilities->modes) {
+        return nullptr;
+    }
+    const auto& modes = *device.remoteCapabilities->modes;
+    const auto it = modes.constFind(*device.acState->mode);
+    return it == modes.cend() ? nullptr : &it.value();
+}
+
+QStringList SensiboService::availableFanLevels() const
+{
+    const auto* capabilities = currentModeCapabilities();
+    return capabilities ? listOrEmpty(capabilities->fanLevels) : QStringList();
+}
+
+QStringList SensiboService::availableSwingModes() const
+{
+    const auto* capabilities = currentModeCapabilities();
+    return capabilities ? listOrEmpty(capabilities->swing) : QStringList();
+}
+
+QStringList SensiboService::availableHorizontalSwingModes() const
+{
+    const auto* capabilities = currentModeCapabilities();
+    return capabilities ? listOrEmpty(capabilities->horizontalSwing) : QStringList();
+}
+
+QStringList SensiboService::availableLightModes() const
+{
+    const auto* capabilities = currentModeCapabilities();
+    return capabilities ? listOrEmpty(capabilities->light) : QStringList();
+}
+
+std::optional<std::pair<qint64, qint64>> SensiboService::temperatureRange() const
+{
+    const auto* capabilities = currentModeCapabilities();
+    if (!capabilities || !capabilities->temperatures) {
+        return std::nullopt;
+    }
+    const auto unit = selectedDevice()->acState->temperatureUnit;
+    if (!unit) {
+        return std::nullopt;
+    }
+    const auto it = capabilities->temperatures->constFind(*unit);
+    if (it == capabilities->temperatures->cend() || !it->values || it->values->isEmpty()) {
+        return std::nullopt;
+    }
+    const auto [lowest, highest] = std::minmax_element(it->values->cbegin(), it->values->cend());
+    return std::pair{*lowest, *highest};
+}
+
+QCoro::Task<> SensiboService::initialLoad()
+{
+    if (m_apiKey.isEmpty() || m_hasStartedInitialLoad) {
+        co_return;
+    }
+    // Set before anything is awaited, so that a second call during this load does nothing.
+    m_hasStartedInitialLoad = true;
+    QPointer<SensiboService> self(this);
+    co_await fetchDevices();
+    if (!self) {
+        co_return;
+    }
+    startRefreshTask();
+}
+
+QCoro::Task<> SensiboService::fetchDevices()
+{
+    return fetchDevices(CancelToken());
+}
+
+QCoro::Task<> SensiboService::fetchDevices(CancelToken cancel)
+{
+    if (m_apiKey.isEmpty()) {
+        co_return;
+    }
+    // An earlier message stays visible while this load runs.
+    setIsLoading(true);
+    QPointer<SensiboService> self(this);
+    const DeviceListOutcome outcome = co_await m_client.listDevices(m_apiKey, cancel);
+    if (!self) {
+        co_return;
+    }
+    if (outcome.ok()) {
+        m_devices = *outcome.devices;
+        Q_EMIT devicesChanged();
+        setErrorMessage(std::nullopt);
+        if (!m_selectedDeviceId || indexOfDevice(*m_selectedDeviceId) < 0) {
+            setSelectedDeviceId(m_devices.isEmpty() ? std::nullopt : std::optional(m_devices.first().id));
+        }
+    } else {
+        // The last good list and the selection stay on screen under the message.
+        setErrorMessage(outcome.message);
+    }
+    setIsLoading(false);
+}
+
+void SensiboService::startRefreshTask()
+{
+    if (m_refreshTask) {
+        m_refreshTask->cancel();
+    }
+    m_refreshTask = CancelToken();
+    refreshLoop(QPointer<SensiboService>(this), *m_refreshTask, m_refreshInterval);
+}
+
+QCoro::Task<> SensiboService::refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
+                                          std::chrono::milliseconds interval)
+{
+    // Holds the service only weakly: the loop never keeps it alive, and ends at its next test once it is gone.
+    while (!cancel.isCancelled()) {
+        if (service) {
+            co_await service->fetchDevices(cancel);
+        }
+        co_await sleepFor(interval, cancel); // a cancelled sleep ends early; the loop head then ends the task
+    }
+}
+
+QCoro::Task<> SensiboService::updateACState(QString property, ACValue value)
+{
+    if (!m_selectedDeviceId) {
+        co_return;
+    }
+    // Every later step works on this device, even if the selection changes meanwhile.
+    const QString deviceId = *m_selectedDeviceId;
+    int index = indexOfDevice(deviceId);
+    if (index < 0) {
+        co_return;
+    }
+
+    const std::optional<ACState> previous = m_devices[index].acState;
+    ACState state = previous.value_or(ACState{});
+    apply(state, property, value);
+    m_devices[index].acState = state;
+    Q_EMIT devicesChanged();
+
+    QPointer<SensiboService> self(this);
+    const StateChangeOutcome outcome = co_await m_client.changeState(m_apiKey, deviceId, property, value);
+    if (!self) {
+        co_return;
+    }
+
+    using Kind = StateChangeOutcome::Kind;
+    switch (outcome.kind) {
+    case Kind::NotSent:
+        // Nothing went out, so nothing must look changed: the address refused a piece of the request. Nothing was
+        // awaited on the wire, so the device still holds our optimistic state.
+        index = indexOfDevice(deviceId);
+        if (index >= 0) {
+            m_devices[index].acState = previous;
+            Q_EMIT devicesChanged();
+        }
+        setErrorMessage(QStringLiteral("Invalid URL"));
+        break;
+    case Kind::Confirmed:
+        index = indexOfDevice(deviceId);
+        if (index >= 0) {
+            m_devices[index].acState = outcome.confirmedState;
+            Q_EMIT devicesChanged();
+        }
+        setErrorMessage(std::nullopt);
+        break;
+    case Kind::Accepted:
+        setErrorMessage(std::nullopt);
+        break;
+    case Kind::Failed:
+        // The reload is the only undo: the optimistic state shows until the fresh list replaces it.
+        setErrorMessage(outcome.message);
+        co_await fetchDevices();
+        break;
+    }
+}

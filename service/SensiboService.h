@@ -1,0 +1,114 @@
+#pragma once
+
+#include "model/Records.h"
+#include "platform/CancelToken.h"
+#include "service/SensiboClient.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+#include <utility>
+
+class Preferences;
+class QNetworkAccessManager;
+
+// The one owner of what Kelvo knows about the user's air conditioners: the API key, the device list, the selection,
+// whether a load runs and the last error. Views read its properties and call its operations; they keep no device
+// state of their own. Loads the list once at start and then every 30 s, and applies each change locally at once,
+// before the cloud confirms it, falling back on a fresh load when the cloud refuses.
+class SensiboService : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<SensiboDevice> devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(std::optional<QString> selectedDeviceId READ selectedDeviceId WRITE setSelectedDeviceId NOTIFY
+                   selectedDeviceIdChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY apiKeyChanged)
+    Q_PROPERTY(
+        bool useMonochromeIcons READ useMonochromeIcons WRITE setUseMonochromeIcons NOTIFY useMonochromeIconsChanged)
+
+public:
+    static inline const QStringList modeOrder{QStringLiteral("cool"), QStringLiteral("heat"), QStringLiteral("auto"),
+                                              QStringLiteral("dry"), QStringLiteral("fan")};
+    static constexpr std::chrono::milliseconds defaultRefreshInterval{30'000};
+
+    // Reads the stored key and icon choice; starts nothing.
+    SensiboService(Preferences& preferences, QNetworkAccessManager* network, QString baseURL = defaultBaseURL(),
+                   QObject* parent = nullptr);
+    ~SensiboService() override;
+
+    // The cloud's address: KELVO_SENSIBO_API_URL when set (development), else the built-in one.
+    static QString defaultBaseURL();
+
+    const QList<SensiboDevice>& devices() const { return m_devices; }
+    const std::optional<QString>& selectedDeviceId() const { return m_selectedDeviceId; }
+    bool isLoading() const { return m_isLoading; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    const QString& apiKey() const { return m_apiKey; }
+    bool useMonochromeIcons() const { return m_useMonochromeIcons; }
+    const QString& baseURL() const { return m_client.baseURL(); }
+
+    // Plain writes: no load, no storing.
+    void setSelectedDeviceId(std::optional<QString> id);
+    void setApiKey(const QString& key);
+    void setUseMonochromeIcons(bool monochrome);
+
+    // Derived on every read.
+    std::optional<SensiboDevice> selectedDevice() const;
+    QString menuBarIconName() const;
+    QStringList availableModes() const;
+    QStringList availableFanLevels() const;
+    QStringList availableSwingModes() const;
+    QStringList availableHorizontalSwingModes() const;
+    QStringList availableLightModes() const;
+    std::optional<std::pair<qint64, qint64>> temperatureRange() const;
+
+    // The first load and the start of the periodic refresh, at most once per run, and only with a key.
+    QCoro::Task<> initialLoad();
+    // One device-list load.
+    QCoro::Task<> fetchDevices();
+    // Replaces the periodic refresh: loads at once, then 30 s after each load ends.
+    void startRefreshTask();
+    // Changes one setting of the selected device: locally at once, then at the cloud.
+    QCoro::Task<> updateACState(QString property, ACValue value);
+
+    // For tests: the pause between refreshes.
+    void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }
+    bool hasStartedInitialLoad() const { return m_hasStartedInitialLoad; }
+
+Q_SIGNALS:
+    void devicesChanged();
+    void selectedDeviceIdChanged();
+    void isLoadingChanged();
+    void errorMessageChanged();
+    void apiKeyChanged();
+    void useMonochromeIconsChanged();
+
+private:
+    QCoro::Task<> fetchDevices(CancelToken cancel);
+    static QCoro::Task<> refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
+                                     std::chrono::milliseconds interval);
+    const ModeCapabilities* currentModeCapabilities() const;
+    int indexOfDevice(const QString& id) const;
+    void setIsLoading(bool loading);
+    void setErrorMessage(std::optional<QString> message);
+
+    SensiboClient m_client;
+    QList<SensiboDevice> m_devices;
+    std::optional<QString> m_selectedDeviceId;
+    bool m_isLoading = false;
+    std::optional<QString> m_errorMessage;
+    QString m_apiKey;
+    bool m_useMonochromeIcons = false;
+
+    std::optional<CancelToken> m_refreshTask;
+    bool m_hasStartedInitialLoad = false;
+    std::chrono::milliseconds m_refreshInterval = defaultRefreshInterval;
+};

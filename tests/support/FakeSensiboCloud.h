@@ -1,0 +1,104 @@
+#pragma once
+
+#include "tests/support/FakeHttpServer.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class QUrlQuery;
+
+// The Sensibo cloud as Kelvo talks to it, on 127.0.0.1: the device list (GET /api/v2/users/me/pods) and the change
+// of one acState property (PATCH /api/v2/pods/<id>/acStates/<property>). It keeps the devices' state, so a change
+// shows in the next list, and it can be told to answer badly.
+class FakeSensiboCloud : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FakeSensiboCloud(QObject* parent = nullptr);
+
+    // Listens on 127.0.0.1; port 0 picks a free one.
+    bool listen(quint16 port = 0);
+    quint16 port() const { return m_server.port(); }
+    QString baseUrl() const; // "http://127.0.0.1:<port>/api/v2"
+
+    FakeHttpServer& server() { return m_server; }
+    const QList<FakeHttpServer::Request>& requests() const { return m_server.requests(); }
+    void clearRequests() { m_server.clearRequests(); }
+
+    // The key every request must carry as ?apiKey=; "test-key" unless set.
+    void setApiKey(const QString& key) { m_apiKey = key; }
+    QString apiKey() const { return m_apiKey; }
+
+    // The account's devices, as the list returns them (before narrowing to the requested fields). Two devices
+    // ("abc123" in the living room, "def456" in the bedroom) unless set.
+    void setDevices(const QJsonArray& devices) { m_devices = devices; }
+    QJsonArray devices() const { return m_devices; }
+    QJsonObject device(const QString& id) const; // empty when there is no such device
+    // Changes a device's acState as if someone used the remote; false when there is no such device.
+    bool setAcStateProperty(const QString& id, const QString& property, const QJsonValue& value);
+
+    // Answers the next `times` requests of that kind with `response` exactly as given (times < 0: every request
+    // until cleared with std::nullopt). An overridden state change leaves the device as it was.
+    void overrideDeviceList(std::optional<FakeHttpServer::Response> response, int times = -1);
+    void overrideStateChange(std::optional<FakeHttpServer::Response> response, int times = -1);
+
+    // Gzip-compresses the answers to requests that accept gzip, as the real cloud does.
+    void setGzip(bool gzip) { m_gzip = gzip; }
+    // Holds every answer back this long.
+    void setDelayMs(int delayMs) { m_delayMs = delayMs; }
+    // Narrows each device to the top-level keys named in ?fields= (on unless set; "*" means all).
+    void setHonourFields(bool honour) { m_honourFields = honour; }
+
+    // How many device lists and state changes were asked for (with any answer, overridden ones included).
+    int deviceListCount() const { return m_deviceListCount; }
+    int stateChangeCount() const { return m_stateChangeCount; }
+
+    // A device as the cloud describes it, with the keys Kelvo reads and a good number it does not.
+    // The measured temperature is always in Celsius; targetTemperature is in `temperatureUnit`.
+    static QJsonObject makeDevice(const QString& id, const QString& roomName, bool on = true,
+                                  const QString& mode = QStringLiteral("cool"), int targetTemperature = 22,
+                                  const QString& temperatureUnit = QStringLiteral("C"), double roomTemperature = 23.4,
+                                  double humidity = 51.3, bool alive = true);
+    // A typical split unit: cool/heat/dry/auto with 16..30 °C (61..86 °F), fan without temperatures; dry has no
+    // fan levels.
+    static QJsonObject makeRemoteCapabilities();
+    static QJsonArray defaultDevices();
+
+Q_SIGNALS:
+    // A state change was applied to a device.
+    void acStateChanged(const QString& deviceId, const QString& property, const QJsonValue& value);
+
+private:
+    struct Override {
+        std::optional<FakeHttpServer::Response> response;
+        int times = -1;
+    };
+
+    FakeHttpServer::Response handle(const FakeHttpServer::Request& request);
+    FakeHttpServer::Response deviceList(const FakeHttpServer::Request& request, const QUrlQuery& query);
+    FakeHttpServer::Response stateChange(const FakeHttpServer::Request& request, const QString& deviceId,
+                                         const QString& property);
+    FakeHttpServer::Response json(const FakeHttpServer::Request& request, int status, const QJsonObject& body) const;
+    FakeHttpServer::Response error(const FakeHttpServer::Request& request, int status, const QString& reason,
+                                   const QString& message) const;
+    static std::optional<FakeHttpServer::Response> takeOverride(Override& override);
+    qsizetype indexOfDevice(const QString& id) const;
+
+    FakeHttpServer m_server;
+    QString m_apiKey = QStringLiteral("test-key");
+    QJsonArray m_devices;
+    Override m_deviceListOverride;
+    Override m_stateChangeOverride;
+    bool m_gzip = false;
+    int m_delayMs = 0;
+    bool m_honourFields = true;
+    int m_deviceListCount = 0;
+    int m_stateChangeCount = 0;
+    int m_nextChangeId = 1;
+};

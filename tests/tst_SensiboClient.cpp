@@ -1,0 +1,335 @@
+#include "model/Decoding.h"
+#include "service/SensiboClient.h"
+#include "tests/support/FakeSensiboCloud.h"
+
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QTcpServer>
+#include <QTest>
+
+using Kind = StateChangeOutcome::Kind;
+Q_DECLARE_METATYPE(ACValue)
+
+namespace {
+FakeHttpServer::Response respond(int status, QByteArray body = {})
+{
+    FakeHttpServer::Response response;
+    response.status = status;
+    response.body = std::move(body);
+    return response;
+}
+
+const QByteArray confirmedBody = R"({"status":"success","result":{"status":"Success","reason":"UserRequest",
+    "acState":{"on":true,"mode":"heat","targetTemperature":25,"temperatureUnit":"C"},"changedProperties":["mode"],
+    "id":"x1","failureReason":null}})";
+} // namespace
+
+class tst_SensiboClient : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void deviceListGoesOutExactly();
+    void stateChangeGoesOutExactly_data();
+    void stateChangeGoesOutExactly();
+    void deviceListStatusesBecomeTheirMessages_data();
+    void deviceListStatusesBecomeTheirMessages();
+    void redirectIsNotFollowed();
+    void gzipAnswersAreInflated();
+    void brokenOrOversizedGzipIsAFailure_data();
+    void brokenOrOversizedGzipIsAFailure();
+    void transferFailuresCarryTheirDescription();
+    void timeoutIsNotDescribedAsCanceled();
+    void cancelAbortsTheTransfer();
+    void piecesOutsideTheSafeSetDoNotParse_data();
+    void piecesOutsideTheSafeSetDoNotParse();
+    void stateChangeOutcomes_data();
+    void stateChangeOutcomes();
+
+private:
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<FakeSensiboCloud> m_cloud;
+    std::unique_ptr<SensiboClient> m_client;
+};
+
+void tst_SensiboClient::init()
+{
+    m_network = std::make_unique<QNetworkAccessManager>();
+    m_cloud = std::make_unique<FakeSensiboCloud>();
+    QVERIFY(m_cloud->listen());
+    m_client = std::make_unique<SensiboClient>(m_network.get(), m_cloud->baseUrl());
+}
+
+void tst_SensiboClient::cleanup()
+{
+    m_client.reset();
+    m_cloud.reset();
+    m_network.reset();
+}
+
+void tst_SensiboClient::deviceListGoesOutExactly()
+{
+    const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
+    QCOMPARE(outcome.devices->size(), 2);
+    QCOMPARE(outcome.devices->at(0).id, QStringLiteral("abc123"));
+
+    QCOMPARE(m_cloud->requests().size(), 1);
+    const auto& request = m_cloud->requests().first();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, QByteArray("/api/v2/users/me/pods?apiKey=test-key"
+                                        "&fields=id,room,acState,measurements,connectionStatus,remoteCapabilities"));
+    QCOMPARE(request.header("Accept-Encoding"), QByteArray("gzip"));
+    QVERIFY(request.body.isEmpty());
+}
+
+void tst_SensiboClient::stateChangeGoesOutExactly_data()
+{
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<ACValue>("value");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("power") << "on" << ACValue(true) << QByteArray(R"({"newValue":true})");
+    QTest::newRow("temperature is a JSON integer")
+        << "targetTemperature" << ACValue(qint64(22)) << QByteArray(R"({"newValue":22})");
+    QTest::newRow("negative temperature")
+        << "targetTemperature" << ACValue(qint64(-3)) << QByteArray(R"({"newValue":-3})");
+    QTest::newRow("mode") << "mode" << ACValue(QStringLiteral("heat")) << QByteArray(R"({"newValue":"heat"})");
+    QTest::newRow("text stays text") << "targetTemperature" << ACValue(QStringLiteral("22"))
+                                     << QByteArray(R"({"newValue":"22"})");
+    QTest::newRow("quotes escaped") << "light" << ACValue(QStringLiteral("a\"b"))
+                                    << QByteArray(R"({"newValue":"a\"b"})");
+}
+
+void tst_SensiboClient::stateChangeGoesOutExactly()
+{
+    QFETCH(QString, property);
+    QFETCH(ACValue, value);
+    QFETCH(QByteArray, body);
+
+    QCoro::waitFor(m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), property, value));
+    QCOMPARE(m_cloud->requests().size(), 1);
+    const auto& request = m_cloud->requests().first();
+    QCOMPARE(request.method, QByteArray("PATCH"));
+    QCOMPARE(request.target, "/api/v2/pods/abc123/acStates/" + property.toLatin1() + "?apiKey=test-key");
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(request.header("Accept-Encoding"), QByteArray("gzip"));
+    QCOMPARE(request.body, body);
+}
+
+void tst_SensiboClient::deviceListStatusesBecomeTheirMessages_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+    const QByteArray good = R"({"status":"success","result":[]})";
+    QTest::newRow("401") << 401 << good << "Invalid API key";
+    QTest::newRow("403 reads as 401") << 403 << good << "Invalid API key";
+    QTest::newRow("429") << 429 << good << "Rate limited — try again later";
+    QTest::newRow("500") << 500 << good << "Server error (500)";
+    QTest::newRow("204") << 204 << QByteArray() << "Server error (204)";
+    QTest::newRow("201 with a good body") << 201 << good << "Server error (201)";
+    QTest::newRow("400") << 400 << good << "Server error (400)";
+    QTest::newRow("404") << 404 << good << "Server error (404)";
+    QTest::newRow("503") << 503 << good << "Server error (503)";
+    QTest::newRow("200 empty") << 200 << QByteArray() << decodeDeviceListResponse({}).error();
+    QTest::newRow("200 html") << 200 << QByteArray("<html>busy</html>")
+                              << decodeDeviceListResponse("<html>busy</html>").error();
+    QTest::newRow("200 status word failure is fine")
+        << 200 << QByteArray(R"({"status":"failure","result":[]})") << QString();
+}
+
+void tst_SensiboClient::deviceListStatusesBecomeTheirMessages()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+    m_cloud->overrideDeviceList(respond(status, body));
+
+    const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    if (message.isEmpty()) {
+        QVERIFY(outcome.ok());
+        QVERIFY(outcome.devices->isEmpty());
+    } else {
+        QVERIFY(!outcome.ok());
+        QVERIFY(!message.isEmpty());
+        QCOMPARE(outcome.message, message);
+    }
+}
+
+void tst_SensiboClient::redirectIsNotFollowed()
+{
+    auto moved = respond(301);
+    moved.headers.append(
+        std::pair<QByteArray, QByteArray>("Location", m_cloud->baseUrl().toLatin1() + "/elsewhere?apiKey=test-key"));
+    m_cloud->overrideDeviceList(moved, 1);
+    const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QCOMPARE(outcome.message, QStringLiteral("Server error (301)"));
+    QCOMPARE(m_cloud->requests().size(), 1);
+}
+
+void tst_SensiboClient::gzipAnswersAreInflated()
+{
+    m_cloud->setGzip(true);
+    const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QVERIFY2(outcome.ok(), qPrintable(outcome.message));
+    QCOMPARE(outcome.devices->size(), 2);
+
+    const auto change = QCoro::waitFor(m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"),
+                                                             QStringLiteral("mode"), QStringLiteral("heat")));
+    QCOMPARE(change.kind, Kind::Confirmed);
+    QCOMPARE(change.confirmedState.mode, QStringLiteral("heat"));
+}
+
+void tst_SensiboClient::brokenOrOversizedGzipIsAFailure_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+    const QByteArray whole = gzipCompress(R"({"status":"success","result":[]})");
+    QTest::newRow("cut short") << whole.left(whole.size() / 2) << "The compressed answer was cut short.";
+    QTest::newRow("not gzip") << QByteArray("plainly not gzip") << "The compressed answer is damaged.";
+    // 40 MiB of spaces compress to a few tens of KiB.
+    QTest::newRow("bomb") << gzipCompress(QByteArray(40 * 1024 * 1024, ' '))
+                          << "The answer is too large: more than 32 MiB once decompressed.";
+}
+
+void tst_SensiboClient::brokenOrOversizedGzipIsAFailure()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+    auto answer = respond(200, body);
+    answer.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
+    m_cloud->overrideDeviceList(answer);
+    const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QCOMPARE(outcome.message, message);
+
+    m_cloud->overrideStateChange(answer);
+    const auto change = QCoro::waitFor(
+        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), QStringLiteral("on"), true));
+    QCOMPARE(change.kind, Kind::Failed);
+    QCOMPARE(change.message, message);
+}
+
+void tst_SensiboClient::transferFailuresCarryTheirDescription()
+{
+    auto dropped = respond(200);
+    dropped.dropConnection = true;
+    m_cloud->overrideDeviceList(dropped);
+    auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QVERIFY(!outcome.ok());
+    QVERIFY(!outcome.message.isEmpty());
+    QVERIFY(!outcome.message.startsWith(u"Server error"));
+
+    // Reset after the status line and part of the body: a failed transfer, not an undecodable answer.
+    auto cut = respond(200, R"({"status":"success","result":[{"id":"abc123","room":{"name":")" + QByteArray(900, 'x') +
+                                R"("}}]})");
+    cut.dropAfterBytes = 500;
+    m_cloud->overrideDeviceList(cut);
+    outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QVERIFY(!outcome.ok());
+    QCOMPARE(outcome.message, QStringLiteral("Connection closed"));
+
+    // Nobody listening: the client's own words.
+    QTcpServer placeholder;
+    QVERIFY(placeholder.listen(QHostAddress::LocalHost));
+    const quint16 closedPort = placeholder.serverPort();
+    placeholder.close();
+    SensiboClient nowhere(m_network.get(), QStringLiteral("http://127.0.0.1:%1/api/v2").arg(closedPort));
+    outcome = QCoro::waitFor(nowhere.listDevices(QStringLiteral("test-key")));
+    QCOMPARE(outcome.message, QStringLiteral("Connection refused"));
+}
+
+void tst_SensiboClient::timeoutIsNotDescribedAsCanceled()
+{
+    m_cloud->setDelayMs(3000);
+    m_client->setTimeout(200);
+    const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
+    QCOMPARE(outcome.message, QStringLiteral("The request timed out."));
+    const auto change = QCoro::waitFor(
+        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), QStringLiteral("on"), true));
+    QCOMPARE(change.message, QStringLiteral("The request timed out."));
+}
+
+void tst_SensiboClient::cancelAbortsTheTransfer()
+{
+    m_cloud->setDelayMs(3000);
+    CancelToken cancel;
+    std::optional<DeviceListOutcome> outcome;
+    auto task = m_client->listDevices(QStringLiteral("test-key"), cancel);
+    QTRY_COMPARE(m_cloud->requests().size(), 1);
+    cancel.cancel();
+    outcome = QCoro::waitFor(task);
+    QCOMPARE(outcome->message, QStringLiteral("Operation canceled"));
+}
+
+void tst_SensiboClient::piecesOutsideTheSafeSetDoNotParse_data()
+{
+    QTest::addColumn<QString>("apiKey");
+    QTest::addColumn<QString>("deviceId");
+    for (const char* key : {"k&fields=*", "k#x", "k+y", "k=y", "k?y", "k y", "k/y", "kä", "k%26", "k\n"}) {
+        QTest::newRow(key) << QString::fromUtf8(key) << QStringLiteral("abc123");
+    }
+    QTest::newRow("device id with a slash") << QStringLiteral("test-key") << QStringLiteral("abc/../x");
+    QTest::newRow("device id with a query") << QStringLiteral("test-key") << QStringLiteral("abc?apiKey=other");
+}
+
+void tst_SensiboClient::piecesOutsideTheSafeSetDoNotParse()
+{
+    QFETCH(QString, apiKey);
+    QFETCH(QString, deviceId);
+    if (deviceId == u"abc123") {
+        QVERIFY(!m_client->deviceListAddress(apiKey));
+        const auto list = QCoro::waitFor(m_client->listDevices(apiKey));
+        QCOMPARE(list.message, QStringLiteral("Invalid URL"));
+    }
+    const auto change = QCoro::waitFor(m_client->changeState(apiKey, deviceId, QStringLiteral("on"), true));
+    QCOMPARE(change.kind, Kind::NotSent);
+    QVERIFY(change.message.isEmpty());
+    QCOMPARE(m_cloud->requests().size(), 0);
+}
+
+void tst_SensiboClient::stateChangeOutcomes_data()
+{
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("confirmed") << "mode" << 200 << confirmedBody << int(Kind::Confirmed) << QString();
+    QTest::newRow("200 without acState") << "mode" << 200 << QByteArray(R"({"status":"success","result":{}})")
+                                         << int(Kind::Accepted) << QString();
+    QTest::newRow("200 not JSON") << "mode" << 200 << QByteArray("OK") << int(Kind::Accepted) << QString();
+    QTest::newRow("429 is not the rate-limit text")
+        << "mode" << 429 << QByteArray() << int(Kind::Failed) << "Failed to update mode";
+    QTest::newRow("401") << "on" << 401 << QByteArray() << int(Kind::Failed) << "Failed to update on";
+    QTest::newRow("500") << "targetTemperature" << 500 << confirmedBody << int(Kind::Failed)
+                         << "Failed to update targetTemperature";
+    QTest::newRow("204") << "swing" << 204 << QByteArray() << int(Kind::Failed) << "Failed to update swing";
+}
+
+void tst_SensiboClient::stateChangeOutcomes()
+{
+    QFETCH(QString, property);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, kind);
+    QFETCH(QString, message);
+    m_cloud->overrideStateChange(respond(status, body));
+    const auto outcome = QCoro::waitFor(
+        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), property, QStringLiteral("x")));
+    QCOMPARE(int(outcome.kind), kind);
+    QCOMPARE(outcome.message, message);
+    if (outcome.kind == Kind::Confirmed) {
+        ACState expected;
+        expected.on = true;
+        expected.mode = QStringLiteral("heat");
+        expected.targetTemperature = 25;
+        expected.temperatureUnit = QStringLiteral("C");
+        QCOMPARE(outcome.confirmedState, expected);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_SensiboClient)
+#include "tst_SensiboClient.moc"

@@ -1,0 +1,530 @@
+#include "platform/Preferences.h"
+#include "service/SensiboService.h"
+#include "tests/support/FakeSensiboCloud.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+FakeHttpServer::Response respond(int status, QByteArray body = {}, int delayMs = 0)
+{
+    FakeHttpServer::Response response;
+    response.status = status;
+    response.body = std::move(body);
+    response.delayMs = delayMs;
+    return response;
+}
+
+QByteArray listOf(const QJsonArray& devices)
+{
+    return QJsonDocument(QJsonObject{{"status", "success"}, {"result", devices}}).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject deviceWith(const QString& id, const QJsonObject& acState, const QJsonObject& capabilities = {})
+{
+    QJsonObject device{{"id", id}, {"room", QJsonObject{{"name", "Room " + id}}}};
+    if (!acState.isEmpty()) {
+        device.insert("acState", acState);
+    }
+    if (!capabilities.isEmpty()) {
+        device.insert("remoteCapabilities", capabilities);
+    }
+    return device;
+}
+
+int deviceListRequests(const FakeSensiboCloud& cloud)
+{
+    int n = 0;
+    for (const auto& request : cloud.requests()) {
+        n += request.method == "GET";
+    }
+    return n;
+}
+} // namespace
+
+class tst_SensiboService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void startsQuietWithNothingStored();
+    void startWithAKeyLoadsTwiceThenEveryInterval();
+    void selectionRule();
+    void failedLoadKeepsTheLastGoodList();
+    void earlierMessageStaysWhileLoading();
+    void propertiesNotifyOnlyOnChange();
+    void overlappingLoadsApplyInArrivalOrder();
+    void replacingTheRefreshTaskStopsTheOldLoop();
+    void serviceMayGoAwayWhileItsTasksWait();
+
+    void changeShowsAtOnceThenTakesTheConfirmedState();
+    void powerOnForADeviceWithoutStateCreatesOne();
+    void valueOfTheWrongTypeChangesNothingButIsSent();
+    void refusedChangeShowsMessageThenReloads();
+    void acceptedChangeKeepsTheOptimisticState();
+    void changeWhoseAddressDoesNotParseIsPutBack();
+    void changeWithEmptyKeyIsSentAndItsMessageStays();
+    void changeWithoutSelectionDoesNothing();
+
+    void menuBarIcon_data();
+    void menuBarIcon();
+    void monochromeToggleChangesTheIconAtOnce();
+    void derivedListsFollowTheCurrentMode();
+
+private:
+    std::unique_ptr<SensiboService> makeService(const QString& key = QStringLiteral("test-key"));
+    void loadDevices(SensiboService& service, const QJsonArray& devices);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Preferences> m_preferences;
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<FakeSensiboCloud> m_cloud;
+};
+
+void tst_SensiboService::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_preferences = std::make_unique<Preferences>(m_dir->path());
+    m_network = std::make_unique<QNetworkAccessManager>();
+    m_cloud = std::make_unique<FakeSensiboCloud>();
+    QVERIFY(m_cloud->listen());
+}
+
+void tst_SensiboService::cleanup()
+{
+    m_cloud.reset();
+    m_network.reset();
+    m_preferences.reset();
+    m_dir.reset();
+}
+
+std::unique_ptr<SensiboService> tst_SensiboService::makeService(const QString& key)
+{
+    if (!key.isNull()) {
+        m_preferences->setText(QStringLiteral("sensiboAPIKey"), key);
+    }
+    return std::make_unique<SensiboService>(*m_preferences, m_network.get(), m_cloud->baseUrl());
+}
+
+void tst_SensiboService::loadDevices(SensiboService& service, const QJsonArray& devices)
+{
+    m_cloud->setDevices(devices);
+    QCoro::waitFor(service.fetchDevices());
+    QVERIFY2(!service.errorMessage(), qPrintable(service.errorMessage().value_or(QString())));
+}
+
+void tst_SensiboService::startsQuietWithNothingStored()
+{
+    SensiboService service(*m_preferences, m_network.get(), m_cloud->baseUrl());
+    QCOMPARE(service.apiKey(), QString());
+    QCOMPARE(service.useMonochromeIcons(), false);
+    QCoro::waitFor(service.initialLoad());
+    QCoro::waitFor(service.fetchDevices());
+    QCOMPARE(service.isLoading(), false);
+    QCOMPARE(service.hasStartedInitialLoad(), false);
+    QCOMPARE(service.menuBarIconName(), QStringLiteral("ac-off"));
+    QTest::qWait(50);
+    QCOMPARE(m_cloud->requests().size(), 0);
+}
+
+void tst_SensiboService::startWithAKeyLoadsTwiceThenEveryInterval()
+{
+    m_preferences->setBool(QStringLiteral("useMonochromeIcons"), true);
+    auto service = makeService();
+    QCOMPARE(service->useMonochromeIcons(), true);
+    m_cloud->setDevices({FakeSensiboCloud::makeDevice("a1", "Lounge"), FakeSensiboCloud::makeDevice("b2", "Den"),
+                         FakeSensiboCloud::makeDevice("c3", "Office")});
+    service->setRefreshInterval(1h);
+
+    service->initialLoad();
+    service->initialLoad(); // arrives during the first load: nothing more
+    QCOMPARE(service->isLoading(), true);
+    QTRY_COMPARE(deviceListRequests(*m_cloud), 2);
+    QCOMPARE(service->selectedDeviceId(), QStringLiteral("a1"));
+    QTRY_COMPARE(service->isLoading(), false);
+    QCoro::waitFor(service->initialLoad()); // once per run, whatever happens later
+    QTest::qWait(100);
+    QCOMPARE(deviceListRequests(*m_cloud), 2);
+
+    // With a short pause the loop keeps loading by itself.
+    auto fast = makeService();
+    fast->setRefreshInterval(50ms);
+    fast->initialLoad();
+    QTRY_VERIFY(deviceListRequests(*m_cloud) >= 6);
+}
+
+void tst_SensiboService::selectionRule()
+{
+    auto service = makeService();
+    const QJsonArray three{deviceWith("a", {{"on", true}}), deviceWith("b", {{"on", true}}),
+                           deviceWith("c", {{"on", true}})};
+    loadDevices(*service, three);
+    QCOMPARE(service->selectedDeviceId(), QStringLiteral("a"));
+
+    service->setSelectedDeviceId(QStringLiteral("c"));
+    loadDevices(*service, {three[1], three[2]});
+    QCOMPARE(service->selectedDeviceId(), QStringLiteral("c")); // still there: stays
+
+    loadDevices(*service, {three[1], three[0]});
+    QCOMPARE(service->selectedDeviceId(), QStringLiteral("b")); // gone: the first of the new list
+
+    loadDevices(*service, {});
+    QCOMPARE(service->selectedDeviceId(), std::nullopt);
+    QCOMPARE(service->selectedDevice(), std::nullopt);
+    QCOMPARE(service->menuBarIconName(), QStringLiteral("ac-off"));
+
+    // A selection of a device that is not listed does not fall back to the first one.
+    loadDevices(*service, three);
+    service->setSelectedDeviceId(QStringLiteral("zz"));
+    QCOMPARE(service->selectedDevice(), std::nullopt);
+}
+
+void tst_SensiboService::failedLoadKeepsTheLastGoodList()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    service->setSelectedDeviceId(service->devices().last().id);
+    const auto before = service->devices();
+
+    m_cloud->overrideDeviceList(respond(401), 1);
+    QCoro::waitFor(service->fetchDevices());
+    QCOMPARE(service->errorMessage(), QStringLiteral("Invalid API key"));
+    QCOMPARE(service->devices(), before);
+    QCOMPARE(service->selectedDeviceId(), before.last().id);
+    QCOMPARE(service->isLoading(), false);
+
+    QCoro::waitFor(service->fetchDevices());
+    QCOMPARE(service->errorMessage(), std::nullopt);
+
+    // A key the address refuses ends the load too, with its own message.
+    service->setApiKey(QStringLiteral("bad key"));
+    QCoro::waitFor(service->fetchDevices());
+    QCOMPARE(service->errorMessage(), QStringLiteral("Invalid URL"));
+    QCOMPARE(service->isLoading(), false);
+}
+
+void tst_SensiboService::earlierMessageStaysWhileLoading()
+{
+    auto service = makeService();
+    m_cloud->overrideDeviceList(respond(500), 1);
+    QCoro::waitFor(service->fetchDevices());
+    QCOMPARE(service->errorMessage(), QStringLiteral("Server error (500)"));
+
+    m_cloud->setDelayMs(200);
+    service->fetchDevices();
+    QTRY_COMPARE(m_cloud->requests().size(), 2);
+    QCOMPARE(service->isLoading(), true);
+    QCOMPARE(service->errorMessage(), QStringLiteral("Server error (500)"));
+    QTRY_COMPARE(service->isLoading(), false);
+    QCOMPARE(service->errorMessage(), std::nullopt);
+}
+
+void tst_SensiboService::propertiesNotifyOnlyOnChange()
+{
+    auto service = makeService();
+    QSignalSpy devices(service.get(), &SensiboService::devicesChanged);
+    QSignalSpy loading(service.get(), &SensiboService::isLoadingChanged);
+    QSignalSpy selection(service.get(), &SensiboService::selectedDeviceIdChanged);
+    QSignalSpy error(service.get(), &SensiboService::errorMessageChanged);
+    QSignalSpy key(service.get(), &SensiboService::apiKeyChanged);
+    QSignalSpy monochrome(service.get(), &SensiboService::useMonochromeIconsChanged);
+
+    QCoro::waitFor(service->fetchDevices());
+    QCoro::waitFor(service->fetchDevices()); // the same list again
+    QCOMPARE(devices.size(), 2);             // every write of the list counts
+    QCOMPARE(loading.size(), 4);
+    QCOMPARE(selection.size(), 1);
+    QCOMPARE(error.size(), 0);
+
+    service->setApiKey(QStringLiteral("test-key"));
+    service->setUseMonochromeIcons(false);
+    service->setSelectedDeviceId(service->selectedDeviceId());
+    QCOMPARE(key.size(), 0);
+    QCOMPARE(monochrome.size(), 0);
+    QCOMPARE(selection.size(), 1);
+    service->setApiKey(QStringLiteral("other"));
+    service->setUseMonochromeIcons(true);
+    QCOMPARE(key.size(), 1);
+    QCOMPARE(monochrome.size(), 1);
+    QCOMPARE(m_preferences->text(QStringLiteral("sensiboAPIKey")), QStringLiteral("test-key")); // never stored here
+}
+
+void tst_SensiboService::overlappingLoadsApplyInArrivalOrder()
+{
+    auto service = makeService();
+    const QJsonArray older{deviceWith("old", {{"on", false}})};
+    const QJsonArray newer{deviceWith("new", {{"on", true}})};
+    m_cloud->overrideDeviceList(respond(200, listOf(older), 400), 1);
+    service->fetchDevices();
+    QTRY_COMPARE(m_cloud->requests().size(), 1);
+    m_cloud->overrideDeviceList(respond(200, listOf(newer)), 1);
+    service->fetchDevices();
+
+    QTRY_COMPARE(service->selectedDeviceId(), QStringLiteral("new"));
+    QCOMPARE(service->isLoading(), false); // the first to finish ends loading, the slow one still runs
+    QTRY_COMPARE(service->selectedDeviceId(), QStringLiteral("old"));
+    QCOMPARE(service->devices().size(), 1);
+}
+
+void tst_SensiboService::replacingTheRefreshTaskStopsTheOldLoop()
+{
+    auto service = makeService();
+    service->setRefreshInterval(30ms);
+    service->startRefreshTask();
+    QTRY_VERIFY(deviceListRequests(*m_cloud) >= 3);
+
+    service->setRefreshInterval(1h);
+    service->startRefreshTask(); // loads at once, then sleeps an hour; the fast loop must be gone
+    QTRY_COMPARE(service->isLoading(), false);
+    const int settled = deviceListRequests(*m_cloud);
+    QTest::qWait(300);
+    QVERIFY(deviceListRequests(*m_cloud) - settled <= 1); // at most the old loop's load already in flight
+    const int after = deviceListRequests(*m_cloud);
+    QTest::qWait(300);
+    QCOMPARE(deviceListRequests(*m_cloud), after);
+}
+
+void tst_SensiboService::serviceMayGoAwayWhileItsTasksWait()
+{
+    auto service = makeService();
+    service->setRefreshInterval(20ms);
+    m_cloud->setDelayMs(150);
+    service->startRefreshTask();
+    service->fetchDevices();
+    QTRY_VERIFY(m_cloud->requests().size() >= 2);
+    service.reset();
+    QTest::qWait(400); // the aborted load and the woken loop resume and find the service gone
+    const int total = m_cloud->requests().size();
+    QTest::qWait(100);
+    QCOMPARE(m_cloud->requests().size(), total);
+}
+
+void tst_SensiboService::changeShowsAtOnceThenTakesTheConfirmedState()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    const QString id = *service->selectedDeviceId();
+    QSignalSpy devices(service.get(), &SensiboService::devicesChanged);
+
+    m_cloud->setDelayMs(150);
+    auto change = service->updateACState(QStringLiteral("targetTemperature"), qint64(24));
+    QCOMPARE(devices.size(), 1);
+    QCOMPARE(service->selectedDevice()->acState->targetTemperature, 24); // before the cloud has answered
+    QCoro::waitFor(change);
+
+    QCOMPARE(m_cloud->requests().last().target,
+             "/api/v2/pods/" + id.toLatin1() + "/acStates/targetTemperature?apiKey=test-key");
+    QCOMPARE(m_cloud->requests().last().body, QByteArray(R"({"newValue":24})"));
+    QCOMPARE(devices.size(), 2);
+    const QJsonObject cloudState = m_cloud->device(id).value("acState").toObject();
+    QCOMPARE(service->selectedDevice()->acState->targetTemperature, cloudState.value("targetTemperature").toInteger());
+    QCOMPARE(service->selectedDevice()->acState->mode, cloudState.value("mode").toString());
+    QCOMPARE(service->errorMessage(), std::nullopt);
+}
+
+void tst_SensiboService::powerOnForADeviceWithoutStateCreatesOne()
+{
+    auto service = makeService();
+    loadDevices(*service, {QJsonObject{{"id", "bare"}}});
+    QCOMPARE(service->selectedDevice()->acState, std::nullopt);
+    m_cloud->overrideStateChange(respond(200, "{}", 100));
+
+    auto change = service->updateACState(QStringLiteral("on"), true);
+    ACState expected;
+    expected.on = true;
+    QCOMPARE(service->selectedDevice()->acState, expected);
+    QCoro::waitFor(change);
+    QCOMPARE(m_cloud->requests().last().body, QByteArray(R"({"newValue":true})"));
+    QCOMPARE(service->selectedDevice()->acState, expected); // accepted without a state: ours stays
+}
+
+void tst_SensiboService::valueOfTheWrongTypeChangesNothingButIsSent()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    const auto before = service->selectedDevice()->acState;
+    QSignalSpy devices(service.get(), &SensiboService::devicesChanged);
+    m_cloud->overrideStateChange(respond(200, "{}", 100));
+
+    auto change = service->updateACState(QStringLiteral("targetTemperature"), QStringLiteral("25"));
+    QCOMPARE(devices.size(), 1); // observers still see a write
+    QCOMPARE(service->selectedDevice()->acState, before);
+    service->updateACState(QStringLiteral("unknownThing"), QStringLiteral("x"));
+    QCOMPARE(service->selectedDevice()->acState, before);
+    QCoro::waitFor(change);
+    QTRY_COMPARE(m_cloud->stateChangeCount(), 2);
+    QCOMPARE(m_cloud->requests()[m_cloud->requests().size() - 2].body, QByteArray(R"({"newValue":"25"})"));
+}
+
+void tst_SensiboService::refusedChangeShowsMessageThenReloads()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    const QString id = *service->selectedDeviceId();
+    const auto cloudTemperature = m_cloud->device(id).value("acState").toObject().value("targetTemperature");
+    QList<std::optional<QString>> messages;
+    connect(service.get(), &SensiboService::errorMessageChanged, this,
+            [&] { messages.append(service->errorMessage()); });
+
+    m_cloud->overrideStateChange(respond(500), 1);
+    QCoro::waitFor(service->updateACState(QStringLiteral("targetTemperature"), qint64(29)));
+    QCOMPARE(messages,
+             (QList<std::optional<QString>>{QStringLiteral("Failed to update targetTemperature"), std::nullopt}));
+    QCOMPARE(m_cloud->requests().last().method, QByteArray("GET")); // the reload
+    QCOMPARE(service->selectedDevice()->acState->targetTemperature, cloudTemperature.toInteger());
+
+    // When the reload fails too, its message replaces the first.
+    m_cloud->overrideStateChange(respond(500), 1);
+    m_cloud->overrideDeviceList(respond(429), 1);
+    QCoro::waitFor(service->updateACState(QStringLiteral("mode"), QStringLiteral("heat")));
+    QCOMPARE(service->errorMessage(), QStringLiteral("Rate limited — try again later"));
+    QCOMPARE(service->selectedDevice()->acState->mode, QStringLiteral("heat")); // until a load replaces it
+}
+
+void tst_SensiboService::acceptedChangeKeepsTheOptimisticState()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    m_cloud->overrideStateChange(respond(500), 1);
+    m_cloud->overrideDeviceList(respond(500), 1);
+    QCoro::waitFor(service->updateACState(QStringLiteral("fanLevel"), QStringLiteral("high")));
+    QVERIFY(service->errorMessage());
+
+    m_cloud->overrideStateChange(respond(200, R"({"status":"success"})"), 1);
+    QCoro::waitFor(service->updateACState(QStringLiteral("fanLevel"), QStringLiteral("low")));
+    QCOMPARE(service->errorMessage(), std::nullopt);
+    QCOMPARE(service->selectedDevice()->acState->fanLevel, QStringLiteral("low"));
+}
+
+void tst_SensiboService::changeWhoseAddressDoesNotParseIsPutBack()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    const auto before = service->selectedDevice()->acState;
+    m_cloud->clearRequests();
+
+    service->setApiKey(QStringLiteral("key&fields=*"));
+    QCoro::waitFor(service->updateACState(QStringLiteral("on"), !before->on));
+    QCOMPARE(service->selectedDevice()->acState, before);
+    QCOMPARE(service->errorMessage(), QStringLiteral("Invalid URL"));
+    QTest::qWait(50);
+    QCOMPARE(m_cloud->requests().size(), 0);
+}
+
+void tst_SensiboService::changeWithEmptyKeyIsSentAndItsMessageStays()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    service->setApiKey(QString());
+    m_cloud->clearRequests();
+
+    QCoro::waitFor(service->updateACState(QStringLiteral("on"), true));
+    QCOMPARE(m_cloud->requests().size(), 1); // no reload: loads need a key
+    QVERIFY(m_cloud->requests().first().target.endsWith("/acStates/on?apiKey="));
+    QCOMPARE(service->errorMessage(), QStringLiteral("Failed to update on"));
+}
+
+void tst_SensiboService::changeWithoutSelectionDoesNothing()
+{
+    auto service = makeService();
+    QSignalSpy devices(service.get(), &SensiboService::devicesChanged);
+    QCoro::waitFor(service->updateACState(QStringLiteral("on"), true));
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    service->setSelectedDeviceId(QStringLiteral("gone"));
+    m_cloud->clearRequests();
+    QCoro::waitFor(service->updateACState(QStringLiteral("on"), true));
+    QCOMPARE(devices.size(), 1); // the load only
+    QCOMPARE(m_cloud->requests().size(), 0);
+    QCOMPARE(service->errorMessage(), std::nullopt);
+}
+
+void tst_SensiboService::menuBarIcon_data()
+{
+    QTest::addColumn<QJsonObject>("device");
+    QTest::addColumn<bool>("monochrome");
+    QTest::addColumn<QString>("icon");
+    QTest::newRow("no state") << QJsonObject{{"id", "d"}} << false << "ac-off";
+    QTest::newRow("off in cool") << deviceWith("d", {{"on", false}, {"mode", "cool"}}) << false << "ac-off";
+    QTest::newRow("on, no mode") << deviceWith("d", {{"on", true}}) << false << "ac-on";
+    QTest::newRow("cool") << deviceWith("d", {{"on", true}, {"mode", "cool"}}) << false << "ac-cool";
+    QTest::newRow("heat") << deviceWith("d", {{"on", true}, {"mode", "heat"}}) << false << "ac-heat";
+    QTest::newRow("dry") << deviceWith("d", {{"on", true}, {"mode", "dry"}}) << false << "ac-on";
+    QTest::newRow("case counts") << deviceWith("d", {{"on", true}, {"mode", "Cool"}}) << false << "ac-on";
+    QTest::newRow("monochrome heat") << deviceWith("d", {{"on", true}, {"mode", "heat"}}) << true << "ac-on";
+    QTest::newRow("monochrome off") << deviceWith("d", {{"on", false}, {"mode", "heat"}}) << true << "ac-off";
+}
+
+void tst_SensiboService::menuBarIcon()
+{
+    QFETCH(QJsonObject, device);
+    QFETCH(bool, monochrome);
+    QFETCH(QString, icon);
+    auto service = makeService();
+    service->setUseMonochromeIcons(monochrome);
+    loadDevices(*service, {device});
+    QCOMPARE(service->menuBarIconName(), icon);
+}
+
+void tst_SensiboService::monochromeToggleChangesTheIconAtOnce()
+{
+    auto service = makeService();
+    loadDevices(*service, {deviceWith("d", {{"on", true}, {"mode", "cool"}})});
+    m_cloud->clearRequests();
+    service->setUseMonochromeIcons(true);
+    QCOMPARE(service->menuBarIconName(), QStringLiteral("ac-on"));
+    service->setUseMonochromeIcons(false);
+    QCOMPARE(service->menuBarIconName(), QStringLiteral("ac-cool"));
+    QCOMPARE(m_cloud->requests().size(), 0);
+}
+
+void tst_SensiboService::derivedListsFollowTheCurrentMode()
+{
+    const QJsonObject capabilities{
+        {"modes",
+         QJsonObject{
+             {"fan", QJsonObject{{"fanLevels", QJsonArray{"low", "high"}}}},
+             {"wind", QJsonObject{}},
+             {"cool", QJsonObject{{"temperatures", QJsonObject{{"C", QJsonObject{{"values", QJsonArray{30, 16, 24}}}},
+                                                               {"F", QJsonObject{{"values", QJsonArray{}}}}}},
+                                  {"fanLevels", QJsonArray{"quiet", "auto", "low"}},
+                                  {"swing", QJsonArray{"stopped", "rangeFull"}},
+                                  {"horizontalSwing", QJsonArray{"stopped"}},
+                                  {"light", QJsonArray{"on", "off"}}}},
+             {"auto", QJsonObject{}},
+         }}};
+    auto service = makeService();
+    QCOMPARE(service->availableModes(), QStringList());
+    QCOMPARE(service->temperatureRange(), std::nullopt);
+
+    loadDevices(*service, {deviceWith("d", {{"on", true}, {"mode", "cool"}, {"temperatureUnit", "C"}}, capabilities)});
+    QCOMPARE(service->availableModes(), (QStringList{"cool", "auto", "fan", "wind"}));
+    QCOMPARE(service->availableFanLevels(), (QStringList{"quiet", "auto", "low"}));
+    QCOMPARE(service->availableSwingModes(), (QStringList{"stopped", "rangeFull"}));
+    QCOMPARE(service->availableHorizontalSwingModes(), QStringList{"stopped"});
+    QCOMPARE(service->availableLightModes(), (QStringList{"on", "off"}));
+    QCOMPARE(service->temperatureRange(), (std::pair<qint64, qint64>{16, 30}));
+
+    loadDevices(*service, {deviceWith("d", {{"on", true}, {"mode", "cool"}, {"temperatureUnit", "F"}}, capabilities)});
+    QCOMPARE(service->temperatureRange(), std::nullopt); // empty list
+    loadDevices(*service, {deviceWith("d", {{"on", true}, {"mode", "cool"}}, capabilities)});
+    QCOMPARE(service->temperatureRange(), std::nullopt); // no unit
+
+    // A mode the map does not hold has no lists, although other modes do.
+    loadDevices(*service, {deviceWith("d", {{"on", true}, {"mode", "heat"}, {"temperatureUnit", "C"}}, capabilities)});
+    QCOMPARE(service->availableFanLevels(), QStringList());
+    QCOMPARE(service->availableSwingModes(), QStringList());
+    QCOMPARE(service->temperatureRange(), std::nullopt);
+    QCOMPARE(service->availableModes().size(), 4);
+}
+
+QTEST_GUILESS_MAIN(tst_SensiboService)
+#include "tst_SensiboService.moc"

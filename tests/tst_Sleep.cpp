@@ -1,0 +1,90 @@
+#include "platform/Sleep.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+struct SleepResult {
+    bool done = false;
+    bool expired = false;
+};
+
+QCoro::Task<> runSleep(std::chrono::milliseconds duration, CancelToken token, SleepResult* result)
+{
+    result->expired = co_await sleepFor(duration, token);
+    result->done = true;
+}
+} // namespace
+
+class tst_Sleep : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void expiresAfterItsDuration_data();
+    void expiresAfterItsDuration();
+    void cancelEndsTheSleepAtOnce();
+    void cancelledTokenDoesNotSleep();
+    void cancellingOneTokenLeavesOtherSleepsAlone();
+};
+
+void tst_Sleep::expiresAfterItsDuration_data()
+{
+    QTest::addColumn<int>("ms");
+    QTest::newRow("zero") << 0;
+    QTest::newRow("short") << 50;
+    QTest::newRow("over a second") << 1100; // seconds and nanoseconds both set in the timer
+}
+
+void tst_Sleep::expiresAfterItsDuration()
+{
+    QFETCH(int, ms);
+    SleepResult result;
+    QElapsedTimer clock;
+    clock.start();
+    runSleep(std::chrono::milliseconds(ms), {}, &result);
+    QVERIFY(!result.done); // always suspends: the caller's code runs on before the sleep ends
+    QTRY_VERIFY_WITH_TIMEOUT(result.done, 5000);
+    QVERIFY(result.expired);
+    QVERIFY(clock.elapsed() >= ms);
+}
+
+void tst_Sleep::cancelEndsTheSleepAtOnce()
+{
+    SleepResult result;
+    CancelToken token;
+    runSleep(1h, token, &result);
+    QTest::qWait(20);
+    QVERIFY(!result.done);
+    token.cancel();
+    QTRY_VERIFY_WITH_TIMEOUT(result.done, 2000);
+    QVERIFY(!result.expired);
+}
+
+void tst_Sleep::cancelledTokenDoesNotSleep()
+{
+    SleepResult result;
+    CancelToken token;
+    token.cancel();
+    runSleep(1h, token, &result);
+    QVERIFY(result.done);
+    QVERIFY(!result.expired);
+}
+
+void tst_Sleep::cancellingOneTokenLeavesOtherSleepsAlone()
+{
+    SleepResult cancelled;
+    SleepResult kept;
+    CancelToken token;
+    runSleep(1h, token, &cancelled);
+    runSleep(100ms, {}, &kept);
+    token.cancel();
+    QTRY_VERIFY(cancelled.done && kept.done);
+    QVERIFY(!cancelled.expired);
+    QVERIFY(kept.expired);
+}
+
+QTEST_GUILESS_MAIN(tst_Sleep)
+#include "tst_Sleep.moc"
