@@ -1,4 +1,5 @@
 # The two commands a new machine needs: `make run` and `make test`. Both install what is missing first.
+MAKEFLAGS += --no-print-directory
 BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=

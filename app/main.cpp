@@ -1,10 +1,7 @@
-#include "platform/Preferences.h"
-#include "service/SensiboService.h"
-#include "updates/UpdateService.h"
+#include "app/KelvoApp.h"
+#include "app/SingleInstance.h"
 
 #include <QApplication>
-#include <QNetworkAccessManager>
-#include <QPointer>
 
 namespace {
 // Wayland gives a client no global position, so the panel could not be placed next to its tray icon: prefer
@@ -21,27 +18,22 @@ void choosePlatform()
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 }
-
-// The first device load, then the first notice check: never in parallel.
-QCoro::Task<> launch(SensiboService* devices, UpdateService* updater)
-{
-    co_await devices->initialLoad();
-    co_await updater->checkOnLaunch();
-}
 } // namespace
 
 int main(int argc, char* argv[])
 {
     choosePlatform();
-    QApplication app(argc, argv);
+    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvo"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationVersion(QStringLiteral(KELVO_VERSION));
 
-    Preferences preferences;
-    QNetworkAccessManager network; // one for the whole program; goes before the application object
-    SensiboService devices(preferences, &network);
-    UpdateService updater(preferences, &network, UpdateService::defaultSiteUrl());
+    SingleInstance instance;
+    if (instance.handOverToRunningInstance()) {
+        return 0;
+    }
 
-    launch(&devices, &updater);
-    return app.exec();
+    KelvoApp kelvo;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &kelvo, &KelvoApp::openPanel);
+    kelvo.start();
+    return application.exec();
 }

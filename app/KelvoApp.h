@@ -1,0 +1,70 @@
+#pragma once
+
+#include "app/AppDelegate.h"
+#include "app/MenuBarIcon.h"
+#include "platform/Preferences.h"
+#include "service/SensiboService.h"
+#include "updates/UpdateService.h"
+
+#include <QCoroTask>
+#include <QNetworkAccessManager>
+#include <QObject>
+
+#include <memory>
+
+class MenuBarView;
+class PanelWindow;
+
+// Where Kelvo keeps and fetches things; the defaults are the real ones, tests and demos point them elsewhere.
+struct KelvoOptions {
+    QString preferencesDirectory = Preferences::defaultDirectory();
+    QString cloudUrl = SensiboService::defaultBaseURL();
+    QUrl siteUrl = UpdateService::defaultSiteUrl();
+    UpdateServiceHooks updateHooks = {};
+    MenuBarIconTiming iconTiming = {};
+    std::optional<bool> trayAvailable; // asks the desktop when unset
+};
+
+// The application: creates the delegate, then the device service, then the update service, each once, and hands
+// them to every view. Shows the tray icon (or, with no tray, the panel as a small window) and runs the launch task:
+// the first device load, then the notice check, never in parallel.
+class KelvoApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qreal controlWidth = 110;
+
+    explicit KelvoApp(KelvoOptions options = {}, QObject* parent = nullptr);
+    ~KelvoApp() override;
+
+    // Finishes launching: shows the icon (or the panel window) and starts the launch task.
+    void start();
+
+    SensiboService& service() { return m_service; }
+    UpdateService& updater() { return m_updater; }
+    MenuBarIcon& icon() { return *m_icon; }
+    PanelWindow& panelWindow() { return *m_panelWindow; }
+    MenuBarView& panel() { return *m_panel; }
+    bool launchTaskFinished() const { return m_launchFinished; }
+
+    // Opens the panel where the user will see it: next to the tray icon, or as its window.
+    void openPanel();
+    // Opens (or brings forward) the settings window.
+    void openSettings();
+
+private:
+    QCoro::Task<> launch();
+
+    AppDelegate m_delegate;
+    Preferences m_preferences;
+    QNetworkAccessManager m_network;
+    SensiboService m_service;
+    UpdateService m_updater;
+    std::unique_ptr<MenuBarIcon> m_icon;
+    MenuBarView* m_panel = nullptr;
+    std::unique_ptr<PanelWindow> m_panelWindow;
+    bool m_trayAvailable = false;
+    bool m_launchStarted = false;
+    bool m_launchFinished = false;
+};

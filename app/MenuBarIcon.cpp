@@ -1,0 +1,146 @@
+#include "app/MenuBarIcon.h"
+
+#include "platform/Sleep.h"
+#include "service/SensiboService.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QSystemTrayIcon>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+// The assets live in this static library's resources, which the linker drops unless something names them.
+static void initAssets()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+constexpr int iconSizes[] = {16, 22, 24, 32, 48, 64};
+}
+
+MenuBarIcon::MenuBarIcon(SensiboService& service, MenuBarIconTiming timing, QObject* parent)
+    : QObject(parent)
+    , m_service(service)
+    , m_timing(timing)
+    , m_tray(new QSystemTrayIcon(this))
+    , m_fade(new QVariantAnimation(this))
+{
+    m_tray->setToolTip(QStringLiteral("Kelvo"));
+    m_fade->setEasingCurve(QEasingCurve::InOutQuad);
+    m_fade->setDuration(m_timing.fadeMs);
+    connect(m_fade, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { setOpacity(value.toReal()); });
+
+    // The picture follows the name the service derives from the selection, the device's state and the
+    // black-and-white choice.
+    connect(&m_service, &SensiboService::devicesChanged, this, &MenuBarIcon::redraw);
+    connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &MenuBarIcon::redraw);
+    connect(&m_service, &SensiboService::useMonochromeIconsChanged, this, &MenuBarIcon::redraw);
+    connect(&m_service, &SensiboService::isLoadingChanged, this, &MenuBarIcon::restartPulse);
+    redraw();
+    restartPulse();
+}
+
+MenuBarIcon::~MenuBarIcon()
+{
+    if (m_pulseTask) {
+        m_pulseTask->cancel();
+    }
+}
+
+qreal MenuBarIcon::targetOpacity() const
+{
+    return m_service.isLoading() && m_pulsePhase ? dimmedOpacity : 1.0;
+}
+
+void MenuBarIcon::restartPulse()
+{
+    if (m_pulseTask) {
+        m_pulseTask->cancel();
+    }
+    // A change of loading alone is not animated: the icon jumps to what the new state asks for.
+    m_fade->stop();
+    if (!m_service.isLoading()) {
+        m_pulseTask.reset();
+        setPulsePhase(false);
+        setOpacity(1.0);
+        return;
+    }
+    setOpacity(targetOpacity());
+    m_pulseTask = CancelToken();
+    pulse(QPointer<MenuBarIcon>(this), *m_pulseTask, m_timing.pulseStep);
+}
+
+QCoro::Task<> MenuBarIcon::pulse(QPointer<MenuBarIcon> icon, CancelToken cancel, std::chrono::milliseconds step)
+{
+    while (!cancel.isCancelled() && icon) {
+        icon->setPulsePhase(!icon->m_pulsePhase); // the first flip comes at once
+        co_await sleepFor(step, cancel);
+    }
+}
+
+void MenuBarIcon::setPulsePhase(bool phase)
+{
+    if (m_pulsePhase == phase) {
+        return;
+    }
+    m_pulsePhase = phase;
+    Q_EMIT pulsePhaseChanged();
+    if (m_service.isLoading()) {
+        m_fade->stop();
+        m_fade->setStartValue(m_opacity);
+        m_fade->setEndValue(targetOpacity());
+        m_fade->start();
+    }
+}
+
+void MenuBarIcon::setOpacity(qreal opacity)
+{
+    m_opacity = opacity;
+    redraw();
+}
+
+void MenuBarIcon::redraw()
+{
+    const QString name = m_service.menuBarIconName();
+    const int step = int(std::lround(m_opacity * 20));
+    if (name == m_iconName && step == m_drawnStep) {
+        return;
+    }
+    m_iconName = name;
+    m_drawnStep = step;
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QIcon icon;
+    for (const int size : iconSizes) {
+        icon.addPixmap(render(name, size, step / 20.0, ratio));
+    }
+    m_icon = icon;
+    m_tray->setIcon(m_icon);
+    Q_EMIT iconChanged();
+}
+
+QPixmap MenuBarIcon::render(const QString& assetName, int size, qreal opacity, qreal devicePixelRatio)
+{
+    initAssets();
+    QSvgRenderer svg(QStringLiteral(":/assets/%1.svg").arg(assetName));
+    const int pixels = int(std::ceil(size * devicePixelRatio));
+    // Drawn whole first, then faded as one: the drawing's own opacities would override the painter's.
+    QImage drawing(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    drawing.fill(Qt::transparent);
+    QPainter drawingPainter(&drawing);
+    drawingPainter.setRenderHint(QPainter::Antialiasing);
+    svg.render(&drawingPainter, QRectF(0, 0, pixels, pixels));
+    drawingPainter.end();
+
+    QPixmap pixmap(pixels, pixels);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setOpacity(opacity);
+    painter.drawImage(0, 0, drawing);
+    painter.end();
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/CancelToken.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+
+class QSystemTrayIcon;
+class QVariantAnimation;
+class SensiboService;
+
+// How fast the tray icon pulses; tests shorten it.
+struct MenuBarIconTiming {
+    std::chrono::milliseconds pulseStep{600};
+    int fadeMs = 600;
+};
+
+// The tray icon: the picture the device service names, pulsing while a device list loads. While loading, the
+// pulse flips its phase at once and then every step, and each flip fades the opacity between 1.0 and 0.35 with an
+// ease-in-out curve over the fade time; when loading ends the icon is fully opaque at once.
+class MenuBarIcon : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qreal dimmedOpacity = 0.35;
+
+    explicit MenuBarIcon(SensiboService& service, MenuBarIconTiming timing = {}, QObject* parent = nullptr);
+    ~MenuBarIcon() override;
+
+    QSystemTrayIcon* tray() const { return m_tray; }
+    bool pulsePhase() const { return m_pulsePhase; }
+    // The opacity the icon is drawn with now (mid-fade values included) and the one it is heading for.
+    qreal opacity() const { return m_opacity; }
+    qreal targetOpacity() const;
+    QString iconName() const { return m_iconName; }
+    QIcon icon() const { return m_icon; }
+
+    // The asset as the tray shows it, for any size and opacity.
+    static QPixmap render(const QString& assetName, int size, qreal opacity, qreal devicePixelRatio = 1.0);
+
+Q_SIGNALS:
+    void pulsePhaseChanged();
+    void iconChanged();
+
+private:
+    void restartPulse();
+    static QCoro::Task<> pulse(QPointer<MenuBarIcon> icon, CancelToken cancel, std::chrono::milliseconds step);
+    void setPulsePhase(bool phase);
+    void setOpacity(qreal opacity);
+    void redraw();
+
+    SensiboService& m_service;
+    MenuBarIconTiming m_timing;
+    QSystemTrayIcon* m_tray;
+    QVariantAnimation* m_fade;
+    bool m_pulsePhase = false;
+    qreal m_opacity = 1.0;
+    QString m_iconName;
+    QIcon m_icon;
+    int m_drawnStep = -1; // opacity quantised to twentieths: frames that look alike are not drawn again
+    std::optional<CancelToken> m_pulseTask;
+};

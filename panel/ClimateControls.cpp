@@ -1,0 +1,193 @@
+#include "panel/ClimateControls.h"
+
+#include "panel/DisplayNames.h"
+#include "panel/OptionMenuButton.h"
+#include "panel/PanelStyle.h"
+#include "panel/TemperatureStepper.h"
+#include "panel/ToggleSwitch.h"
+#include "platform/SymbolIcons.h"
+#include "service/SensiboService.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int iconBoxWidth = 20;
+constexpr int iconSize = 18;
+
+QList<OptionMenuButton::Option> namedOptions(const QStringList& values, QString (*name)(const QString&))
+{
+    QList<OptionMenuButton::Option> options;
+    options.reserve(values.size());
+    for (const QString& value : values) {
+        options.append({value, name(value)});
+    }
+    return options;
+}
+} // namespace
+
+ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QWidget* parent)
+    : QWidget(parent)
+    , m_service(service)
+    , m_controlWidth(qRound(controlWidth))
+    , m_powerSwitch(new ToggleSwitch)
+    , m_modeMenu(new OptionMenuButton)
+    , m_stepper(new TemperatureStepper)
+    , m_fanMenu(new OptionMenuButton)
+    , m_swingMenu(new OptionMenuButton)
+    , m_horizontalSwingMenu(new OptionMenuButton)
+    , m_lightSwitch(new ToggleSwitch)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(12);
+
+    m_powerSwitch->setObjectName(QStringLiteral("powerSwitch"));
+    m_modeMenu->setObjectName(QStringLiteral("modeMenu"));
+    m_stepper->setObjectName(QStringLiteral("temperatureStepper"));
+    m_fanMenu->setObjectName(QStringLiteral("fanMenu"));
+    m_swingMenu->setObjectName(QStringLiteral("swingMenu"));
+    m_horizontalSwingMenu->setObjectName(QStringLiteral("horizontalSwingMenu"));
+    m_lightSwitch->setObjectName(QStringLiteral("lightSwitch"));
+
+    m_powerRow = addRow(QStringLiteral("powerRow"), QStringLiteral("Power"), m_powerSwitch, false);
+    m_modeRow = addRow(QStringLiteral("modeRow"), QStringLiteral("Mode"), m_modeMenu, true);
+    m_temperatureRow = addRow(QStringLiteral("temperatureRow"), QStringLiteral("Temp"), m_stepper, false);
+    m_fanRow = addRow(QStringLiteral("fanRow"), QStringLiteral("Fan"), m_fanMenu, true);
+    m_swingRow = addRow(QStringLiteral("swingRow"), QStringLiteral("Swing"), m_swingMenu, true);
+    m_horizontalSwingRow =
+        addRow(QStringLiteral("horizontalSwingRow"), QStringLiteral("H. Swing"), m_horizontalSwingMenu, true);
+    m_lightRow = addRow(QStringLiteral("lightRow"), QStringLiteral("Light"), m_lightSwitch, false);
+
+    connect(m_powerSwitch, &ToggleSwitch::switchRequested, this, [this](bool on) { change(QStringLiteral("on"), on); });
+    connect(m_modeMenu, &OptionMenuButton::optionChosen, this,
+            [this](const QString& value) { change(QStringLiteral("mode"), value); });
+    connect(m_stepper, &TemperatureStepper::stepRequested, this,
+            [this](qint64 value) { change(QStringLiteral("targetTemperature"), value); });
+    connect(m_fanMenu, &OptionMenuButton::optionChosen, this,
+            [this](const QString& value) { change(QStringLiteral("fanLevel"), value); });
+    connect(m_swingMenu, &OptionMenuButton::optionChosen, this,
+            [this](const QString& value) { change(QStringLiteral("swing"), value); });
+    connect(m_horizontalSwingMenu, &OptionMenuButton::optionChosen, this,
+            [this](const QString& value) { change(QStringLiteral("horizontalSwing"), value); });
+    connect(m_lightSwitch, &ToggleSwitch::switchRequested, this,
+            [this](bool on) { change(QStringLiteral("light"), on ? QStringLiteral("on") : QStringLiteral("off")); });
+
+    connect(&m_service, &SensiboService::devicesChanged, this, &ClimateControls::sync);
+    connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &ClimateControls::sync);
+    sync();
+}
+
+ClimateControls::Row ClimateControls::addRow(const QString& name, const QString& label, QWidget* control, bool fillsBox)
+{
+    Row row;
+    row.widget = new QWidget(this);
+    row.widget->setObjectName(name);
+    auto* layout = new QHBoxLayout(row.widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    row.icon = new QLabel(row.widget);
+    row.icon->setFixedWidth(iconBoxWidth);
+    row.icon->setAlignment(Qt::AlignCenter);
+    layout->addWidget(row.icon, 0, Qt::AlignVCenter);
+
+    auto* text = new QLabel(label, row.widget);
+    text->setBuddy(control);
+    layout->addWidget(text, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+
+    auto* box = new QWidget(row.widget);
+    box->setFixedWidth(m_controlWidth);
+    auto* boxLayout = new QHBoxLayout(box);
+    boxLayout->setContentsMargins(0, 0, 0, 0);
+    boxLayout->setSpacing(0);
+    if (!fillsBox) {
+        boxLayout->addStretch(1);
+    }
+    boxLayout->addWidget(control, 0, Qt::AlignVCenter);
+    layout->addWidget(box, 0, Qt::AlignVCenter);
+
+    control->setAccessibleName(label);
+    this->layout()->addWidget(row.widget);
+    return row;
+}
+
+void ClimateControls::setRowIcon(const Row& row, const QString& symbol, const QColor& color)
+{
+    row.icon->setPixmap(symbolPixmap(symbol, color, iconSize, devicePixelRatioF()));
+}
+
+void ClimateControls::change(const QString& property, ACValue value)
+{
+    // Started, not awaited: the service shows the change at once and reports any failure itself.
+    m_service.updateACState(property, std::move(value));
+}
+
+void ClimateControls::sync()
+{
+    const auto device = m_service.selectedDevice();
+    if (!device || !device->acState) {
+        for (const Row* row :
+             {&m_powerRow, &m_modeRow, &m_temperatureRow, &m_fanRow, &m_swingRow, &m_horizontalSwingRow, &m_lightRow}) {
+            row->widget->setVisible(false);
+        }
+        return;
+    }
+    const ACState& state = *device->acState;
+    const QPalette& pal = palette();
+    const QColor primary = primaryColor(pal);
+
+    m_powerRow.widget->setVisible(true);
+    setRowIcon(m_powerRow, state.on ? QStringLiteral("power.circle.fill") : QStringLiteral("power.circle"),
+               state.on ? systemGreen(pal) : secondaryColor(pal));
+    m_powerSwitch->setChecked(state.on);
+
+    const QStringList modes = m_service.availableModes();
+    m_modeRow.widget->setVisible(state.on && !modes.isEmpty());
+    const QString mode = state.mode.value_or(QStringLiteral("cool"));
+    setRowIcon(m_modeRow, modeIcon(mode), primary);
+    m_modeMenu->setOptions(namedOptions(modes, displayName));
+    m_modeMenu->setCurrentName(displayName(mode));
+
+    const auto range = m_service.temperatureRange();
+    m_temperatureRow.widget->setVisible(state.on && range.has_value());
+    setRowIcon(m_temperatureRow, QStringLiteral("thermometer.medium"), primary);
+    if (range) {
+        const auto [lowest, highest] = *range;
+        m_stepper->setValue(state.targetTemperature.value_or(lowest), state.temperatureUnit.value_or(QString()), lowest,
+                            highest);
+    }
+
+    const QStringList fanLevels = m_service.availableFanLevels();
+    m_fanRow.widget->setVisible(state.on && !fanLevels.isEmpty());
+    setRowIcon(m_fanRow, QStringLiteral("fan"), primary);
+    m_fanMenu->setOptions(namedOptions(fanLevels, displayName));
+    m_fanMenu->setCurrentName(displayName(state.fanLevel.value_or(QString())));
+
+    const QStringList swingModes = m_service.availableSwingModes();
+    m_swingRow.widget->setVisible(state.on && !swingModes.isEmpty());
+    setRowIcon(m_swingRow, QStringLiteral("arrow.up.and.down"), primary);
+    m_swingMenu->setOptions(namedOptions(swingModes, swingDisplayName));
+    m_swingMenu->setCurrentName(swingDisplayName(state.swing.value_or(QString())));
+
+    const QStringList horizontalSwingModes = m_service.availableHorizontalSwingModes();
+    m_horizontalSwingRow.widget->setVisible(state.on && !horizontalSwingModes.isEmpty());
+    setRowIcon(m_horizontalSwingRow, QStringLiteral("arrow.left.and.right"), primary);
+    m_horizontalSwingMenu->setOptions(namedOptions(horizontalSwingModes, swingDisplayName));
+    m_horizontalSwingMenu->setCurrentName(swingDisplayName(state.horizontalSwing.value_or(QString())));
+
+    // One light mode is no choice.
+    m_lightRow.widget->setVisible(state.on && m_service.availableLightModes().size() >= 2);
+    setRowIcon(m_lightRow, QStringLiteral("light.max"), primary);
+    m_lightSwitch->setChecked(state.light == u"on");
+}
+
+void ClimateControls::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        sync(); // the icons are drawn in the palette's colours
+    }
+}

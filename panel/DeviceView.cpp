@@ -1,0 +1,323 @@
+#include "panel/DeviceView.h"
+
+#include "panel/ClimateControls.h"
+#include "panel/DisplayNames.h"
+#include "panel/ElidedLabel.h"
+#include "panel/PanelStyle.h"
+#include "platform/SymbolIcons.h"
+#include "service/SensiboService.h"
+#include "updates/UpdateService.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFontInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int sectionMargin = 12;
+constexpr int footerIconSize = 16;
+constexpr int statusDotSize = 8;
+
+// Icon and text of one reading, 4 px apart.
+QWidget* reading(const QString& objectName, QLabel*& icon, QLabel*& text, QWidget* parent)
+{
+    auto* group = new QWidget(parent);
+    group->setObjectName(objectName);
+    auto* layout = new QHBoxLayout(group);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    icon = new QLabel(group);
+    text = new QLabel(group);
+    text->setObjectName(objectName + QStringLiteral("Text"));
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    layout->addWidget(text, 0, Qt::AlignVCenter);
+    return group;
+}
+} // namespace
+
+DeviceView::DeviceView(SensiboService& service, UpdateService& updater, qreal controlWidth, QWidget* parent)
+    : QWidget(parent)
+    , m_service(service)
+    , m_updater(updater)
+{
+    setObjectName(QStringLiteral("deviceView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_controls = new ClimateControls(m_service, controlWidth, this);
+    m_controls->setObjectName(QStringLiteral("climateControls"));
+
+    layout->addWidget(m_updateLine = buildUpdateLine());
+    layout->addWidget(m_updateDivider = divider());
+    layout->addWidget(buildHeader());
+    layout->addWidget(divider());
+    layout->addWidget(m_controls);
+    layout->addWidget(divider());
+    layout->addWidget(buildFooter());
+    restyle();
+
+    connect(&m_service, &SensiboService::devicesChanged, this, &DeviceView::sync);
+    connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &DeviceView::sync);
+    connect(&m_service, &SensiboService::errorMessageChanged, this, &DeviceView::sync);
+    connect(&m_updater, &UpdateService::updateTextChanged, this, &DeviceView::sync);
+    sync();
+}
+
+QWidget* DeviceView::buildUpdateLine()
+{
+    auto* line = new QWidget(this);
+    line->setObjectName(QStringLiteral("updateLine"));
+    auto* layout = new QHBoxLayout(line);
+    layout->setContentsMargins(sectionMargin, 8, sectionMargin, 8);
+    layout->setSpacing(8);
+    m_updateIcon = new QLabel(line);
+    m_updateText = new QLabel(QStringLiteral("Update available"), line);
+    m_downloadButton = new QToolButton(line);
+    m_downloadButton->setObjectName(QStringLiteral("downloadButton"));
+    m_downloadButton->setText(QStringLiteral("Download"));
+    m_downloadButton->setAutoRaise(true);
+    m_downloadButton->setCursor(Qt::PointingHandCursor);
+    connect(m_downloadButton, &QToolButton::clicked, this, [this] { m_updater.openDownload(); });
+
+    layout->addWidget(m_updateIcon, 0, Qt::AlignVCenter);
+    layout->addWidget(m_updateText, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    layout->addWidget(m_downloadButton, 0, Qt::AlignVCenter);
+    return line;
+}
+
+QWidget* DeviceView::buildHeader()
+{
+    auto* header = new QWidget(this);
+    header->setObjectName(QStringLiteral("header"));
+    auto* layout = new QVBoxLayout(header);
+    layout->setContentsMargins(sectionMargin, sectionMargin, sectionMargin, sectionMargin);
+    layout->setSpacing(6);
+
+    m_title = new ElidedLabel(header);
+    m_title->setObjectName(QStringLiteral("deviceTitle"));
+    m_title->setAlignment(Qt::AlignCenter);
+    m_picker = new QComboBox(header);
+    m_picker->setObjectName(QStringLiteral("devicePicker"));
+    m_picker->setAccessibleName(QStringLiteral("Device"));
+    m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // `activated` comes only from the user, never from sync() choosing the current item.
+    connect(m_picker, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0) {
+            m_service.setSelectedDeviceId(m_picker->itemData(index).toString());
+        }
+    });
+
+    m_readings = new QWidget(header);
+    m_readings->setObjectName(QStringLiteral("readings"));
+    auto* readings = new QHBoxLayout(m_readings);
+    readings->setContentsMargins(0, 0, 0, 0);
+    readings->setSpacing(12);
+    m_temperatureReading =
+        reading(QStringLiteral("temperatureReading"), m_temperatureIcon, m_temperatureText, m_readings);
+    m_humidityReading = reading(QStringLiteral("humidityReading"), m_humidityIcon, m_humidityText, m_readings);
+    m_connectionStatus = reading(QStringLiteral("connectionStatus"), m_statusDot, m_statusText, m_readings);
+    readings->addWidget(m_temperatureReading, 0, Qt::AlignVCenter);
+    readings->addWidget(m_humidityReading, 0, Qt::AlignVCenter);
+    readings->addStretch(1);
+    readings->addWidget(m_connectionStatus, 0, Qt::AlignVCenter);
+
+    layout->addWidget(m_title);
+    layout->addWidget(m_picker, 0, Qt::AlignHCenter);
+    layout->addWidget(m_readings);
+    return header;
+}
+
+QWidget* DeviceView::buildFooter()
+{
+    auto* footer = new QWidget(this);
+    footer->setObjectName(QStringLiteral("footer"));
+    auto* layout = new QHBoxLayout(footer);
+    layout->setContentsMargins(sectionMargin, sectionMargin, sectionMargin, sectionMargin);
+
+    m_footerError = new ElidedLabel(footer);
+    m_footerError->setObjectName(QStringLiteral("footerError"));
+    m_refreshButton = footerButton(QStringLiteral("refreshButton"), QStringLiteral("Refresh"));
+    m_settingsButton = footerButton(QStringLiteral("settingsButton"), QStringLiteral("Settings"));
+    m_quitButton = footerButton(QStringLiteral("quitButton"), QStringLiteral("Quit Kelvo"));
+    connect(m_refreshButton, &QToolButton::clicked, this, [this] {
+        m_service.fetchDevices(); // started, not awaited: the outcome comes back through the service
+    });
+    connect(m_settingsButton, &QToolButton::clicked, this, &DeviceView::settingsRequested);
+    connect(m_quitButton, &QToolButton::clicked, this, [] {
+        // Queued, so that the click finishes before the event loop ends.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    });
+
+    layout->addWidget(m_footerError, 1, Qt::AlignVCenter);
+    layout->addStretch();
+    for (QToolButton* button : {m_refreshButton, m_settingsButton, m_quitButton}) {
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+    }
+    return footer;
+}
+
+QToolButton* DeviceView::footerButton(const QString& objectName, const QString& tooltip)
+{
+    auto* button = new QToolButton(this);
+    button->setObjectName(objectName);
+    button->setAutoRaise(true);
+    button->setToolTip(tooltip);
+    button->setAccessibleName(tooltip);
+    button->setIconSize(QSize(footerIconSize, footerIconSize));
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+QWidget* DeviceView::divider()
+{
+    auto* line = new QWidget(this);
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    m_dividers.append(line);
+    return line;
+}
+
+void DeviceView::sync()
+{
+    const bool hasUpdate = m_updater.updateText().has_value();
+    m_updateLine->setVisible(hasUpdate);
+    m_updateDivider->setVisible(hasUpdate);
+
+    const auto selected = m_service.selectedDevice();
+    const bool usePicker = m_service.devices().size() >= 2;
+    m_title->setVisible(!usePicker && selected.has_value());
+    m_title->setFullText(selected ? deviceName(*selected) : QString());
+    m_picker->setVisible(usePicker);
+    if (usePicker) {
+        syncPicker();
+    }
+    syncReadings();
+
+    // The controls follow the service by themselves; the panel only decides whether they stand.
+    m_controls->setVisible(selected && selected->acState);
+
+    const auto& message = m_service.errorMessage();
+    m_footerError->setFullText(message.value_or(QString()));
+    m_footerError->setVisible(message.has_value());
+}
+
+void DeviceView::syncPicker()
+{
+    const auto& devices = m_service.devices();
+    bool same = m_picker->count() == devices.size();
+    for (qsizetype i = 0; same && i < devices.size(); ++i) {
+        same = m_picker->itemText(int(i)) == deviceName(devices[i]) &&
+               m_picker->itemData(int(i)).toString() == devices[i].id;
+    }
+    const QSignalBlocker blocker(m_picker);
+    if (!same) {
+        m_picker->clear();
+        for (const SensiboDevice& device : devices) {
+            m_picker->addItem(deviceName(device), device.id);
+        }
+    }
+    // No selection reads as the empty id: no item is current then.
+    const QString id = m_service.selectedDeviceId().value_or(QString());
+    int current = -1;
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        if (devices[i].id == id) {
+            current = int(i);
+            break;
+        }
+    }
+    m_picker->setCurrentIndex(current);
+}
+
+void DeviceView::syncReadings()
+{
+    const auto device = m_service.selectedDevice();
+    m_readings->setVisible(device.has_value());
+    if (!device) {
+        return;
+    }
+    const auto& measurements = device->measurements;
+
+    const bool hasTemperature = measurements && measurements->temperature;
+    m_temperatureReading->setVisible(hasTemperature);
+    if (hasTemperature) {
+        const QString unit = device->acState && device->acState->temperatureUnit ? *device->acState->temperatureUnit
+                                                                                 : QStringLiteral("C");
+        m_temperatureText->setText(formatTemperature(*measurements->temperature, unit));
+    }
+
+    const QString humidity = measurements && measurements->humidity ? humidityText(*measurements->humidity) : QString();
+    m_humidityReading->setVisible(!humidity.isEmpty());
+    m_humidityText->setText(humidity);
+
+    const auto& connection = device->connectionStatus;
+    m_connectionStatus->setVisible(connection.has_value());
+    if (connection) {
+        const bool alive = connection->isAlive.value_or(false);
+        m_statusDot->setPixmap(
+            dotPixmap(alive ? systemGreen(palette()) : systemRed(palette()), statusDotSize, devicePixelRatioF()));
+        m_statusText->setText(alive ? QStringLiteral("Online") : QStringLiteral("Offline"));
+    }
+}
+
+// Fonts and colours that come from the desktop's font and palette; called again when either changes.
+void DeviceView::restyle()
+{
+    const QFont base = font();
+    const QFont headline = headlineFont(base);
+    const QFont caption = captionFont(base);
+    const QFont caption2 = caption2Font(base);
+    const QPalette& pal = palette();
+    const QColor secondary = secondaryColor(pal);
+    const QColor red = systemRed(pal);
+    const QColor blue = systemBlue(pal);
+    const qreal ratio = devicePixelRatioF();
+    const int smallIcon = QFontInfo(caption).pixelSize() + 3;
+
+    setBackgroundColor(m_updateLine, blend(blue, pal.color(QPalette::Window), 0.06));
+    m_updateIcon->setPixmap(symbolPixmap(QStringLiteral("arrow.down.circle.fill"), blue, smallIcon, ratio));
+    m_updateText->setFont(caption);
+    m_downloadButton->setFont(caption);
+    setTextColor(m_downloadButton, blue);
+
+    m_title->setFont(headline);
+    for (QLabel* text : {m_temperatureText, m_humidityText, m_statusText}) {
+        text->setFont(caption);
+        setTextColor(text, secondary);
+    }
+    m_temperatureIcon->setPixmap(symbolPixmap(QStringLiteral("thermometer.medium"), secondary, smallIcon, ratio));
+    m_humidityIcon->setPixmap(symbolPixmap(QStringLiteral("drop.fill"), secondary, smallIcon, ratio));
+
+    m_footerError->setFont(caption2);
+    setTextColor(m_footerError, red);
+    m_refreshButton->setIcon(symbolIcon(QStringLiteral("arrow.clockwise"), secondary, footerIconSize));
+    m_settingsButton->setIcon(symbolIcon(QStringLiteral("gearshape"), secondary, footerIconSize));
+    m_quitButton->setIcon(symbolIcon(QStringLiteral("power"), secondary, footerIconSize));
+
+    for (QWidget* line : std::as_const(m_dividers)) {
+        setBackgroundColor(line, separatorColor(pal));
+    }
+}
+
+void DeviceView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // A long device name is cut rather than widening the panel.
+    m_picker->setMaximumWidth(width() - 2 * sectionMargin);
+}
+
+void DeviceView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        restyle();
+        sync();
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QWidget>
+
+class ClimateControls;
+class ElidedLabel;
+class QComboBox;
+class QLabel;
+class QToolButton;
+class SensiboService;
+class UpdateService;
+
+// The panel's content while there are devices: the update line, the selected device's name (or a picker) with its
+// readings, the climate controls, and the footer with the last error and the refresh, settings and quit buttons.
+// Like every view it keeps no device state: sync() reads the services whenever they change.
+class DeviceView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    DeviceView(SensiboService& service, UpdateService& updater, qreal controlWidth, QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void settingsRequested();
+
+public Q_SLOTS:
+    void sync();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QWidget* buildUpdateLine();
+    QWidget* buildHeader();
+    QWidget* buildFooter();
+    QWidget* divider();
+    QToolButton* footerButton(const QString& objectName, const QString& tooltip);
+
+    void syncPicker();
+    void syncReadings();
+    void restyle();
+
+    SensiboService& m_service;
+    UpdateService& m_updater;
+
+    QWidget* m_updateLine = nullptr;
+    QWidget* m_updateDivider = nullptr;
+    QLabel* m_updateIcon = nullptr;
+    QLabel* m_updateText = nullptr;
+    QToolButton* m_downloadButton = nullptr;
+    ElidedLabel* m_title = nullptr;
+    QComboBox* m_picker = nullptr;
+    QWidget* m_readings = nullptr;
+    QWidget* m_temperatureReading = nullptr;
+    QLabel* m_temperatureIcon = nullptr;
+    QLabel* m_temperatureText = nullptr;
+    QWidget* m_humidityReading = nullptr;
+    QLabel* m_humidityIcon = nullptr;
+    QLabel* m_humidityText = nullptr;
+    QWidget* m_connectionStatus = nullptr;
+    QLabel* m_statusDot = nullptr;
+    QLabel* m_statusText = nullptr;
+    ClimateControls* m_controls = nullptr;
+    ElidedLabel* m_footerError = nullptr;
+    QToolButton* m_refreshButton = nullptr;
+    QToolButton* m_settingsButton = nullptr;
+    QToolButton* m_quitButton = nullptr;
+    QList<QWidget*> m_dividers;
+};

@@ -1,0 +1,274 @@
+#include "panel/MenuBarView.h"
+
+#include "panel/BusySpinner.h"
+#include "panel/DeviceView.h"
+#include "panel/PanelStyle.h"
+#include "platform/SymbolIcons.h"
+#include "service/SensiboService.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int stateMargin = 20;
+constexpr int stateSpacing = 12;
+
+QVBoxLayout* stateLayout(QWidget* state)
+{
+    auto* layout = new QVBoxLayout(state);
+    layout->setContentsMargins(stateMargin, stateMargin, stateMargin, stateMargin);
+    layout->setSpacing(stateSpacing);
+    return layout;
+}
+
+QLabel* centredLabel(const QString& text, const QString& objectName, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLabel* wrappedLabel(const QString& text, const QString& objectName, QWidget* parent)
+{
+    QLabel* label = centredLabel(text, objectName, parent);
+    label->setWordWrap(true);
+    return label;
+}
+} // namespace
+
+MenuBarView::MenuBarView(SensiboService& service, UpdateService& updater, std::function<void()> openSettings,
+                         qreal controlWidth, QWidget* parent)
+    : QWidget(parent)
+    , m_service(service)
+    , m_openSettings(std::move(openSettings))
+{
+    setObjectName(QStringLiteral("menuBarView"));
+    setFixedWidth(panelWidth);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_noKeyState = buildNoKeyState());
+    layout->addWidget(m_loadingState = buildLoadingState());
+    layout->addWidget(m_messageState = buildMessageState());
+    layout->addWidget(m_deviceView = new DeviceView(m_service, updater, controlWidth, this));
+    connect(m_deviceView, &DeviceView::settingsRequested, this, &MenuBarView::showSettings);
+    restyle();
+
+    connect(&m_service, &SensiboService::apiKeyChanged, this, &MenuBarView::sync);
+    connect(&m_service, &SensiboService::devicesChanged, this, &MenuBarView::sync);
+    connect(&m_service, &SensiboService::isLoadingChanged, this, &MenuBarView::sync);
+    connect(&m_service, &SensiboService::errorMessageChanged, this, &MenuBarView::sync);
+    sync();
+}
+
+MenuBarView::~MenuBarView()
+{
+    if (m_appearTask) {
+        m_appearTask->cancel();
+    }
+}
+
+QWidget* MenuBarView::buildNoKeyState()
+{
+    auto* state = new QWidget(this);
+    state->setObjectName(QStringLiteral("noKeyState"));
+    QVBoxLayout* layout = stateLayout(state);
+    m_noKeyIcon = centredLabel(QString(), QStringLiteral("noKeyIcon"), state);
+    m_noKeyTitle = centredLabel(QStringLiteral("No API Key Configured"), QStringLiteral("noKeyTitle"), state);
+    m_noKeyText = wrappedLabel(QStringLiteral("Open Settings to enter your Sensibo API key."),
+                               QStringLiteral("noKeyText"), state);
+    auto* button = new QPushButton(QStringLiteral("Open Settings..."), state);
+    button->setObjectName(QStringLiteral("openSettingsButton"));
+    connect(button, &QPushButton::clicked, this, &MenuBarView::showSettings);
+
+    layout->addWidget(m_noKeyIcon);
+    layout->addWidget(m_noKeyTitle);
+    layout->addWidget(m_noKeyText);
+    layout->addWidget(button, 0, Qt::AlignHCenter);
+    return state;
+}
+
+QWidget* MenuBarView::buildLoadingState()
+{
+    auto* state = new QWidget(this);
+    state->setObjectName(QStringLiteral("loadingState"));
+    QVBoxLayout* layout = stateLayout(state);
+    m_spinner = new BusySpinner(state);
+    m_spinner->setObjectName(QStringLiteral("spinner"));
+    m_loadingText = centredLabel(QStringLiteral("Loading devices..."), QStringLiteral("loadingText"), state);
+    layout->addWidget(m_spinner, 0, Qt::AlignHCenter);
+    layout->addWidget(m_loadingText);
+    return state;
+}
+
+QWidget* MenuBarView::buildMessageState()
+{
+    auto* state = new QWidget(this);
+    state->setObjectName(QStringLiteral("messageState"));
+    QVBoxLayout* layout = stateLayout(state);
+    m_messageIcon = centredLabel(QString(), QStringLiteral("messageIcon"), state);
+    m_messageText = wrappedLabel(QString(), QStringLiteral("errorText"), state);
+    m_noDevicesText = centredLabel(QStringLiteral("No devices found"), QStringLiteral("noDevicesText"), state);
+
+    auto* buttons = new QHBoxLayout;
+    auto* retry = new QPushButton(QStringLiteral("Retry"), state);
+    retry->setObjectName(QStringLiteral("retryButton"));
+    auto* settings = new QPushButton(QStringLiteral("Settings..."), state);
+    settings->setObjectName(QStringLiteral("messageSettingsButton"));
+    connect(retry, &QPushButton::clicked, this, [this] {
+        m_service.fetchDevices(); // started, not awaited: the outcome comes back through the service
+    });
+    connect(settings, &QPushButton::clicked, this, &MenuBarView::showSettings);
+    buttons->addStretch(1);
+    buttons->addWidget(retry, 0, Qt::AlignVCenter);
+    buttons->addWidget(settings, 0, Qt::AlignVCenter);
+    buttons->addStretch(1);
+
+    layout->addWidget(m_messageIcon);
+    layout->addWidget(m_messageText);
+    layout->addWidget(m_noDevicesText);
+    layout->addLayout(buttons);
+    return state;
+}
+
+MenuBarView::State MenuBarView::currentState() const
+{
+    if (m_service.apiKey().isEmpty()) {
+        return State::NoKey;
+    }
+    if (m_service.devices().isEmpty()) {
+        return m_service.isLoading() ? State::Loading : State::Message;
+    }
+    return State::Devices;
+}
+
+void MenuBarView::sync()
+{
+    const State state = currentState();
+    m_noKeyState->setVisible(state == State::NoKey);
+    m_loadingState->setVisible(state == State::Loading);
+    m_messageState->setVisible(state == State::Message);
+    m_deviceView->setVisible(state == State::Devices);
+
+    if (state == State::Message) {
+        const auto& message = m_service.errorMessage();
+        m_messageText->setText(message.value_or(QString()));
+        m_messageText->setVisible(message.has_value());
+        m_noDevicesText->setVisible(!message.has_value());
+    }
+    updateHeight();
+}
+
+// Fonts and colours that come from the desktop's font and palette; called again when either changes.
+void MenuBarView::restyle()
+{
+    const QFont base = font();
+    const QFont headline = headlineFont(base);
+    const QFont caption = captionFont(base);
+    const QPalette& pal = palette();
+    const QColor secondary = secondaryColor(pal);
+    const QColor red = systemRed(pal);
+    const qreal ratio = devicePixelRatioF();
+    const int largeIcon = largeTitlePixelSize(base);
+
+    m_noKeyIcon->setPixmap(symbolPixmap(QStringLiteral("key"), secondary, largeIcon, ratio));
+    m_noKeyTitle->setFont(headline);
+    m_noKeyText->setFont(caption);
+    setTextColor(m_noKeyText, secondary);
+
+    m_loadingText->setFont(caption);
+    setTextColor(m_loadingText, secondary);
+
+    m_messageIcon->setPixmap(symbolPixmap(QStringLiteral("exclamationmark.triangle"), secondary, largeIcon, ratio));
+    m_messageText->setFont(caption);
+    setTextColor(m_messageText, red);
+    m_noDevicesText->setFont(headline);
+}
+
+// The panel is as tall as its content at its fixed width; the window that holds it follows.
+void MenuBarView::updateHeight()
+{
+    const int height = hasHeightForWidth() ? heightForWidth(panelWidth) : sizeHint().height();
+    if (height > 0 && (minimumHeight() != height || maximumHeight() != height)) {
+        setFixedHeight(height);
+    }
+}
+
+bool MenuBarView::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        updateHeight();
+    }
+    return handled;
+}
+
+void MenuBarView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        restyle();
+        sync();
+    }
+}
+
+void MenuBarView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_appearTask) {
+        m_appearTask->cancel();
+    }
+    m_appearTask = CancelToken();
+    appear(m_service, *m_appearTask);
+}
+
+void MenuBarView::hideEvent(QHideEvent* event)
+{
+    if (m_appearTask) {
+        m_appearTask->cancel();
+        m_appearTask.reset();
+    }
+    QWidget::hideEvent(event);
+}
+
+void MenuBarView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        closePanel();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+QCoro::Task<> MenuBarView::appear(SensiboService& service, CancelToken cancel)
+{
+    // The service outlives every view. Its first load runs once per run and belongs to the service, so hiding the
+    // panel ends this task's interest in it, not the load.
+    if (cancel.isCancelled()) {
+        co_return;
+    }
+    co_await service.initialLoad();
+}
+
+void MenuBarView::showSettings()
+{
+    // A popup holds the keyboard and mouse: it must go, or the settings window could not be used.
+    if (window()->windowType() == Qt::Popup) {
+        closePanel();
+    }
+    if (m_openSettings) {
+        m_openSettings();
+    }
+}
+
+void MenuBarView::closePanel()
+{
+    Q_EMIT closeRequested();
+    window()->hide();
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/CancelToken.h"
+
+#include <QCoroTask>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class BusySpinner;
+class DeviceView;
+class QLabel;
+class SensiboService;
+class UpdateService;
+
+// The panel that the tray icon opens: 300 px wide, as tall as its content. It shows one of the states "no API
+// key", "loading", "error or no devices" or the device view (update line, device name or picker with the
+// readings, the climate controls, and a footer with the last error and the refresh, settings and quit buttons).
+// It keeps nothing about the devices: sync() reads the services whenever they change. Each appearance asks the
+// service for its first load, which happens once per run.
+class MenuBarView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int panelWidth = 300;
+
+    // `openSettings` opens or raises the settings window. `controlWidth` is the width of each climate row's
+    // control.
+    MenuBarView(SensiboService& service, UpdateService& updater, std::function<void()> openSettings,
+                qreal controlWidth = 110, QWidget* parent = nullptr);
+    ~MenuBarView() override;
+
+Q_SIGNALS:
+    // The user pressed Escape, or the panel made way for the settings window. The window holding the panel is
+    // hidden as well.
+    void closeRequested();
+
+public Q_SLOTS:
+    void sync();
+
+protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    enum class State { NoKey, Loading, Message, Devices };
+
+    State currentState() const;
+    QWidget* buildNoKeyState();
+    QWidget* buildLoadingState();
+    QWidget* buildMessageState();
+    void restyle();
+    void updateHeight();
+
+    void showSettings();
+    void closePanel();
+    static QCoro::Task<> appear(SensiboService& service, CancelToken cancel);
+
+    SensiboService& m_service;
+    std::function<void()> m_openSettings;
+    std::optional<CancelToken> m_appearTask;
+
+    QWidget* m_noKeyState = nullptr;
+    QLabel* m_noKeyIcon = nullptr;
+    QLabel* m_noKeyTitle = nullptr;
+    QLabel* m_noKeyText = nullptr;
+
+    QWidget* m_loadingState = nullptr;
+    BusySpinner* m_spinner = nullptr;
+    QLabel* m_loadingText = nullptr;
+
+    QWidget* m_messageState = nullptr;
+    QLabel* m_messageIcon = nullptr;
+    QLabel* m_messageText = nullptr;
+    QLabel* m_noDevicesText = nullptr;
+
+    DeviceView* m_deviceView = nullptr;
+};

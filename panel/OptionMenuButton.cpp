@@ -1,0 +1,131 @@
+#include "panel/OptionMenuButton.h"
+
+#include "panel/PanelStyle.h"
+#include "platform/SymbolIcons.h"
+
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+
+namespace {
+constexpr int horizontalMargin = 8;
+constexpr int verticalMargin = 4;
+constexpr int spacing = 4;
+constexpr qreal cornerRadius = 5;
+} // namespace
+
+OptionMenuButton::OptionMenuButton(QWidget* parent)
+    : QAbstractButton(parent)
+    , m_menu(new QMenu(this))
+{
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_Hover);
+    connect(this, &QAbstractButton::clicked, this, &OptionMenuButton::showMenu);
+    connect(m_menu, &QMenu::aboutToHide, this, qOverload<>(&QWidget::update));
+}
+
+void OptionMenuButton::setOptions(const QList<Option>& options)
+{
+    if (options == m_options) {
+        return;
+    }
+    m_options = options;
+    m_menu->clear();
+    for (const auto& [value, name] : options) {
+        QAction* action = m_menu->addAction(QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        connect(action, &QAction::triggered, this, [this, value = value] { Q_EMIT optionChosen(value); });
+    }
+}
+
+void OptionMenuButton::setCurrentName(const QString& name)
+{
+    setText(name);
+    setAccessibleDescription(name);
+}
+
+int OptionMenuButton::chevronSize() const
+{
+    return qRound(fontMetrics().height() * 0.85);
+}
+
+QSize OptionMenuButton::sizeHint() const
+{
+    const int textWidth = fontMetrics().horizontalAdvance(text());
+    const int height = std::max(fontMetrics().height(), chevronSize()) + 2 * verticalMargin;
+    return {2 * horizontalMargin + textWidth + spacing + chevronSize(), height};
+}
+
+QSize OptionMenuButton::minimumSizeHint() const
+{
+    return {2 * horizontalMargin + chevronSize(), sizeHint().height()};
+}
+
+void OptionMenuButton::showMenu()
+{
+    if (m_menu->isEmpty()) {
+        return;
+    }
+    m_menu->setMinimumWidth(width());
+    m_menu->popup(mapToGlobal(QPoint(0, height())));
+    update();
+}
+
+void OptionMenuButton::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Down:
+    case Qt::Key_Up:
+        showMenu();
+        return;
+    default:
+        QAbstractButton::keyPressEvent(event);
+    }
+}
+
+void OptionMenuButton::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange) {
+        updateGeometry();
+    }
+    QAbstractButton::changeEvent(event);
+}
+
+void OptionMenuButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPalette& pal = palette();
+    const bool pressed = isDown() || m_menu->isVisible();
+
+    QColor fill = quaternaryFill(pal);
+    if (pressed) {
+        fill = blend(pal.color(QPalette::WindowText), pal.color(QPalette::Window), isDark(pal) ? 0.22 : 0.14);
+    } else if (underMouse()) {
+        fill = blend(pal.color(QPalette::WindowText), pal.color(QPalette::Window), isDark(pal) ? 0.17 : 0.1);
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
+
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        QColor ring = pal.color(QPalette::Highlight);
+        ring.setAlphaF(0.7f);
+        painter.setPen(QPen(ring, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), cornerRadius, cornerRadius);
+    }
+
+    const int chevron = chevronSize();
+    const QRect chevronRect(width() - horizontalMargin - chevron, (height() - chevron) / 2, chevron, chevron);
+    const QColor chevronColor = isEnabled() ? secondaryColor(pal) : tertiaryColor(pal);
+    painter.drawPixmap(chevronRect, symbolPixmap(QStringLiteral("chevron.up.chevron.down"), chevronColor, chevron,
+                                                 devicePixelRatioF()));
+
+    const QRect textRect(horizontalMargin, 0, chevronRect.left() - spacing - horizontalMargin, height());
+    painter.setPen(pal.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                     fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width()));
+}

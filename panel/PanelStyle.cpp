@@ -1,0 +1,134 @@
+#include "panel/PanelStyle.h"
+
+#include <QFontInfo>
+#include <QPainter>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace {
+
+QFont withPointSize(const QFont& base, qreal factor, qreal smallest)
+{
+    QFont font = base;
+    if (base.pointSizeF() > 0) {
+        font.setPointSizeF(std::max(smallest, base.pointSizeF() * factor));
+    } else {
+        font.setPixelSize(qRound(std::max(smallest * 4 / 3, base.pixelSize() * factor)));
+    }
+    return font;
+}
+
+} // namespace
+
+QFont headlineFont(const QFont& base)
+{
+    QFont font = base;
+    font.setBold(true);
+    return font;
+}
+
+// Linux desktops use smaller body text than the design was drawn for (9–11 pt against 13), so the captions shrink
+// less and never below what stays legible.
+QFont captionFont(const QFont& base)
+{
+    return withPointSize(base, 0.88, 7.5);
+}
+
+QFont caption2Font(const QFont& base)
+{
+    return withPointSize(base, 0.82, 7.0);
+}
+
+int largeTitlePixelSize(const QFont& base)
+{
+    return std::max(24, 2 * QFontInfo(base).pixelSize());
+}
+
+bool isDark(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightnessF() < 0.5;
+}
+
+QColor blend(const QColor& color, const QColor& background, qreal opacity)
+{
+    const QColor a = color.toRgb();
+    const QColor b = background.toRgb();
+    return QColor::fromRgbF(float(a.redF() * opacity + b.redF() * (1 - opacity)),
+                            float(a.greenF() * opacity + b.greenF() * (1 - opacity)),
+                            float(a.blueF() * opacity + b.blueF() * (1 - opacity)));
+}
+
+QColor primaryColor(const QPalette& palette)
+{
+    return palette.color(QPalette::WindowText);
+}
+
+QColor secondaryColor(const QPalette& palette)
+{
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.6 : 0.55);
+}
+
+QColor tertiaryColor(const QPalette& palette)
+{
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.3);
+}
+
+QColor quaternaryFill(const QPalette& palette)
+{
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.12 : 0.07);
+}
+
+QColor separatorColor(const QPalette& palette)
+{
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.2 : 0.14);
+}
+
+QColor systemGreen(const QPalette& palette)
+{
+    return isDark(palette) ? QColor(0x30, 0xd1, 0x58) : QColor(0x28, 0xa7, 0x45);
+}
+
+QColor systemRed(const QPalette& palette)
+{
+    return isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xe0, 0x24, 0x1b);
+}
+
+QColor systemBlue(const QPalette& palette)
+{
+    return isDark(palette) ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x7a, 0xff);
+}
+
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        palette.setColor(QPalette::Active, role, color);
+        palette.setColor(QPalette::Inactive, role, color);
+    }
+    widget->setPalette(palette);
+}
+
+void setBackgroundColor(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QPixmap dotPixmap(const QColor& color, int diameter, qreal devicePixelRatio)
+{
+    const int side = qCeil(diameter * devicePixelRatio);
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QRectF(0, 0, side, side));
+    }
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QPixmap>
+
+class QWidget;
+
+// The panel's text styles and colours, derived from the desktop's font and palette so that the panel follows the
+// user's light or dark theme. Fixed steps of the system font stand in for the text styles of the design.
+
+QFont headlineFont(const QFont& base); // the body size, bold
+QFont captionFont(const QFont& base);  // a step smaller than the body
+QFont caption2Font(const QFont& base); // the smallest text
+int largeTitlePixelSize(const QFont& base);
+
+bool isDark(const QPalette& palette);
+
+// Text colours by emphasis, opaque, over the window background.
+QColor primaryColor(const QPalette& palette);
+QColor secondaryColor(const QPalette& palette);
+QColor tertiaryColor(const QPalette& palette);
+// The faint fill behind compact controls.
+QColor quaternaryFill(const QPalette& palette);
+QColor separatorColor(const QPalette& palette);
+
+// Signal colours, brighter on dark backgrounds.
+QColor systemGreen(const QPalette& palette);
+QColor systemRed(const QPalette& palette);
+QColor systemBlue(const QPalette& palette);
+
+// `color` at `opacity` over `background`, as one opaque colour.
+QColor blend(const QColor& color, const QColor& background, qreal opacity);
+
+// Sets the colour a label or button draws its text with.
+void setTextColor(QWidget* widget, const QColor& color);
+// Sets the colour an auto-filled widget paints behind its content.
+void setBackgroundColor(QWidget* widget, const QColor& color);
+
+// A filled circle `diameter` pixels across, for status dots.
+QPixmap dotPixmap(const QColor& color, int diameter, qreal devicePixelRatio);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+
+// Minus, the target temperature, plus. A step never leaves the range: a button at or beyond its limit is disabled.
+// The stepper asks for the next value (stepRequested) and shows it only when its owner sets it.
+class TemperatureStepper : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TemperatureStepper(QWidget* parent = nullptr);
+
+    // `current` may lie outside lowest..highest; it is shown as it is.
+    void setValue(qint64 current, const QString& unit, qint64 lowest, qint64 highest);
+
+    QToolButton* minusButton() const { return m_minus; }
+    QToolButton* plusButton() const { return m_plus; }
+    QString text() const;
+
+Q_SIGNALS:
+    void stepRequested(qint64 value);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void updateIcons();
+    void updateValueFont();
+
+    QToolButton* m_minus;
+    QLabel* m_value;
+    QToolButton* m_plus;
+    // What is shown, so that a click steps from the value the user sees.
+    qint64 m_current = 0;
+    qint64 m_lowest = 0;
+    qint64 m_highest = 0;
+};
