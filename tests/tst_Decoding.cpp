@@ -103,21 +103,50 @@ const QByteArray nullCapabilities = R"json({
     "remoteCapabilities": null
 })json";
 
-QByteArray listAnswer(const QByteArrayList& devices) {
+QByteArray listAnswer(const QByteArrayList& devices)
+{
     return R"({"status": "success", "result": [)" + devices.join(',') + R"(], "isPartial": false})";
 }
 
 // A list holding one device with the given keys next to its id.
-QByteArray oneDevice(const QByteArray& fields) {
+QByteArray oneDevice(const QByteArray& fields)
+{
     return listAnswer({R"({"id": "a1", )" + fields + '}'});
 }
 
-QByteArray stateAnswer(const QByteArray& acState) {
+QByteArray stateAnswer(const QByteArray& acState)
+{
     return R"({"status": "success", "result": {"status": "Success", "reason": "UserRequest", "acState": )" + acState +
            R"(, "changedProperties": [], "id": "x", "failureReason": null}})";
 }
 
-SensiboDevice decodeOne(const QByteArray& body) {
+// A device whose room's name and icon are both the given JSON text.
+QByteArray namedRoom(const QByteArray& json)
+{
+    return oneDevice(R"("room": {"name": )" + json + R"(, "icon": )" + json + "}");
+}
+
+// A device with a key Kelvo does not read, holding the given JSON text, and a room after it.
+QByteArray withExtra(const QByteArray& json)
+{
+    return listAnswer({R"({"id": "a1", "extra": )" + json + R"(, "room": {"name": "Den"}})"});
+}
+
+// An answer whose top level holds, next to its envelope, a key Kelvo does not read with the given JSON text.
+QByteArray withTopLevelExtra(const QByteArray& json)
+{
+    return R"({"status": "success", "result": [], "extra": )" + json + "}";
+}
+
+// The offset at which reading stops on the last byte of the first `stop` in the body, counted from 1.
+int offsetAfter(const QByteArray& body, const QByteArray& stop)
+{
+    const qsizetype at = body.indexOf(stop);
+    return at < 0 ? -1 : static_cast<int>(at + stop.size());
+}
+
+SensiboDevice decodeOne(const QByteArray& body)
+{
     const auto decoded = decodeDeviceListResponse(body);
     if (!decoded.ok()) {
         qWarning().noquote() << decoded.error();
@@ -130,11 +159,13 @@ SensiboDevice decodeOne(const QByteArray& body) {
     return decoded.value().result.first();
 }
 
-MeasurementTime at(qint64 secondsAgo, const QString& time) {
+MeasurementTime at(qint64 secondsAgo, const QString& time)
+{
     return MeasurementTime{secondsAgo, time};
 }
 
-SensiboDevice expectedAirConditioner() {
+SensiboDevice expectedAirConditioner()
+{
     ModeCapabilities cool;
     cool.temperatures = QMap<QString, TemperatureRange>{{u"C"_s, {true, QList<qint64>{18, 19, 20, 21, 22}}},
                                                         {u"F"_s, {false, QList<qint64>{64, 66, 68, 70, 72}}}};
@@ -174,7 +205,8 @@ SensiboDevice expectedAirConditioner() {
     return device;
 }
 
-SensiboDevice expectedAirPurifier() {
+SensiboDevice expectedAirPurifier()
+{
     SensiboDevice device;
     device.id = u"99AAbb88"_s;
     device.room = RoomInfo{u"Living room"_s, u"Livingroom"_s};
@@ -184,7 +216,8 @@ SensiboDevice expectedAirPurifier() {
     return device;
 }
 
-SensiboDevice expectedHalfSetUp() {
+SensiboDevice expectedHalfSetUp()
+{
     SensiboDevice device;
     device.id = u"VZ5USkhu"_s;
     device.room = RoomInfo{u"Hallway"_s, u"Livingroom"_s};
@@ -195,7 +228,8 @@ SensiboDevice expectedHalfSetUp() {
     return device;
 }
 
-SensiboDevice expectedFahrenheitNative() {
+SensiboDevice expectedFahrenheitNative()
+{
     ModeCapabilities heat;
     heat.temperatures = QMap<QString, TemperatureRange>{{u"F"_s, {true, QList<qint64>{50, 64, 65, 66}}},
                                                         {u"C"_s, {false, QList<qint64>{10, 18, 19}}}};
@@ -219,7 +253,8 @@ SensiboDevice expectedFahrenheitNative() {
     return device;
 }
 
-SensiboDevice expectedNullCapabilities() {
+SensiboDevice expectedNullCapabilities()
+{
     SensiboDevice device;
     device.id = u"KvuLAyGC"_s;
     device.room = RoomInfo{u"Office"_s, std::nullopt};
@@ -229,7 +264,8 @@ SensiboDevice expectedNullCapabilities() {
 }
 
 // Field by field, so that a failure names the part that differs.
-void compareDevices(const SensiboDevice& actual, const SensiboDevice& expected) {
+void compareDevices(const SensiboDevice& actual, const SensiboDevice& expected)
+{
     QCOMPARE(actual.id, expected.id);
     QVERIFY2(actual.room == expected.room, "room");
     QVERIFY2(actual.acState == expected.acState, "acState");
@@ -240,7 +276,8 @@ void compareDevices(const SensiboDevice& actual, const SensiboDevice& expected) 
 
 } // namespace
 
-class tst_Decoding : public QObject {
+class tst_Decoding : public QObject
+{
     Q_OBJECT
 
 private Q_SLOTS:
@@ -262,9 +299,23 @@ private Q_SLOTS:
     void failures();
     void notJsonNamesTheOffset_data();
     void notJsonNamesTheOffset();
+    void textDecodesEscapesAndUnicode_data();
+    void textDecodesEscapesAndUnicode();
+    void escapedKeysNameFields();
+    void repeatedTextStaysApart();
+    void repeatedKeysKeepTheLastValue();
+    void unusualButValidJson_data();
+    void unusualButValidJson();
+    void whitespaceAndByteOrderMark();
+    void nestingDepth_data();
+    void nestingDepth();
+    void hostileNestingFailsCleanly();
+    void notValidJson_data();
+    void notValidJson();
 };
 
-void tst_Decoding::decodesTheCloudsDevices() {
+void tst_Decoding::decodesTheCloudsDevices()
+{
     const auto decoded = decodeDeviceListResponse(
         listAnswer({fullAirConditioner, airPurifier, halfSetUp, fahrenheitNative, nullCapabilities}));
     QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
@@ -290,13 +341,15 @@ void tst_Decoding::decodesTheCloudsDevices() {
     QVERIFY(!devices.at(0).remoteCapabilities->modes->value(u"fan"_s).horizontalSwing.has_value());
 }
 
-void tst_Decoding::emptyResultIsAnEmptyList() {
+void tst_Decoding::emptyResultIsAnEmptyList()
+{
     const auto decoded = decodeDeviceListResponse(R"({"status": "success", "result": []})");
     QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
     QVERIFY(decoded.value().result.isEmpty());
 }
 
-void tst_Decoding::deviceWithOnlyAnId() {
+void tst_Decoding::deviceWithOnlyAnId()
+{
     const SensiboDevice device = decodeOne(listAnswer({R"({"id": "solo"})"}));
     QCOMPARE(device.id, u"solo"_s);
     QVERIFY(!device.room);
@@ -306,7 +359,8 @@ void tst_Decoding::deviceWithOnlyAnId() {
     QVERIFY(!device.remoteCapabilities);
 }
 
-void tst_Decoding::nullIsTheSameAsMissing_data() {
+void tst_Decoding::nullIsTheSameAsMissing_data()
+{
     QTest::addColumn<QByteArray>("withNull");
     QTest::addColumn<QByteArray>("withoutKey");
 
@@ -339,7 +393,8 @@ void tst_Decoding::nullIsTheSameAsMissing_data() {
                            << QByteArray(R"("remoteCapabilities": {})");
 }
 
-void tst_Decoding::nullIsTheSameAsMissing() {
+void tst_Decoding::nullIsTheSameAsMissing()
+{
     QFETCH(QByteArray, withNull);
     QFETCH(QByteArray, withoutKey);
     const auto fromNull = decodeDeviceListResponse(oneDevice(withNull));
@@ -349,14 +404,16 @@ void tst_Decoding::nullIsTheSameAsMissing() {
     compareDevices(fromNull.value().result.first(), fromMissing.value().result.first());
 }
 
-void tst_Decoding::statusTextIsNotInterpreted_data() {
+void tst_Decoding::statusTextIsNotInterpreted_data()
+{
     QTest::addColumn<QString>("status");
     QTest::newRow("success") << u"success"_s;
     QTest::newRow("failure") << u"failure"_s;
     QTest::newRow("empty") << QString();
 }
 
-void tst_Decoding::statusTextIsNotInterpreted() {
+void tst_Decoding::statusTextIsNotInterpreted()
+{
     QFETCH(QString, status);
     const QByteArray body = R"({"status": ")" + status.toUtf8() + R"(", "result": [{"id": "a1"}]})";
     const auto decoded = decodeDeviceListResponse(body);
@@ -365,7 +422,8 @@ void tst_Decoding::statusTextIsNotInterpreted() {
     QCOMPARE(decoded.value().result.size(), 1);
 }
 
-void tst_Decoding::integerFieldsTakeWholeNumbers_data() {
+void tst_Decoding::integerFieldsTakeWholeNumbers_data()
+{
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<qint64>("expected");
 
@@ -376,9 +434,17 @@ void tst_Decoding::integerFieldsTakeWholeNumbers_data() {
     QTest::newRow("zero") << QByteArray("0") << qint64(0);
     QTest::newRow("largest") << QByteArray("9223372036854775807") << std::numeric_limits<qint64>::max();
     QTest::newRow("smallest") << QByteArray("-9223372036854775808") << std::numeric_limits<qint64>::min();
+    QTest::newRow("exponent without fraction") << QByteArray("1e2") << qint64(100);
+    QTest::newRow("capital exponent with sign") << QByteArray("1E+2") << qint64(100);
+    QTest::newRow("negative exponent") << QByteArray("100e-2") << qint64(1);
+    QTest::newRow("minus zero") << QByteArray("-0") << qint64(0);
+    QTest::newRow("minus zero point zero") << QByteArray("-0.0") << qint64(0);
+    QTest::newRow("zero with a huge exponent") << QByteArray("0e999") << qint64(0);
+    QTest::newRow("smallest as a real") << QByteArray("-9223372036854775808.0") << std::numeric_limits<qint64>::min();
 }
 
-void tst_Decoding::integerFieldsTakeWholeNumbers() {
+void tst_Decoding::integerFieldsTakeWholeNumbers()
+{
     QFETCH(QByteArray, json);
     QFETCH(qint64, expected);
     const SensiboDevice device = decodeOne(oneDevice(R"("acState": {"on": true, "targetTemperature": )" + json +
@@ -388,7 +454,8 @@ void tst_Decoding::integerFieldsTakeWholeNumbers() {
     QCOMPARE(device.measurements->time->secondsAgo, std::optional<qint64>(expected));
 }
 
-void tst_Decoding::realFieldsTakeAnyNumber_data() {
+void tst_Decoding::realFieldsTakeAnyNumber_data()
+{
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<double>("expected");
 
@@ -396,9 +463,15 @@ void tst_Decoding::realFieldsTakeAnyNumber_data() {
     QTest::newRow("negative integer") << QByteArray("-4") << -4.0;
     QTest::newRow("fraction") << QByteArray("21.5") << 21.5;
     QTest::newRow("exponent") << QByteArray("4.5e1") << 45.0;
+    QTest::newRow("minus zero") << QByteArray("-0") << 0.0;
+    QTest::newRow("largest") << QByteArray("1.7976931348623157e308") << std::numeric_limits<double>::max();
+    QTest::newRow("smallest above zero") << QByteArray("4.9e-324") << std::numeric_limits<double>::denorm_min();
+    QTest::newRow("integer beyond 64 bits") << QByteArray("12345678901234567890") << 12345678901234567890.0;
+    QTest::newRow("many digits") << QByteArray("0.1000000000000000000000000000000000000001") << 0.1;
 }
 
-void tst_Decoding::realFieldsTakeAnyNumber() {
+void tst_Decoding::realFieldsTakeAnyNumber()
+{
     QFETCH(QByteArray, json);
     QFETCH(double, expected);
     const SensiboDevice device =
@@ -408,7 +481,8 @@ void tst_Decoding::realFieldsTakeAnyNumber() {
     QCOMPARE(device.measurements->humidity, std::optional<double>(expected));
 }
 
-void tst_Decoding::mapKeyOrderCarriesNoMeaning() {
+void tst_Decoding::mapKeyOrderCarriesNoMeaning()
+{
     const SensiboDevice first = decodeOne(oneDevice(R"("remoteCapabilities": {"modes": {
         "cool": {"temperatures": {"C": {"isNative": true, "values": [18, 19]},
                                   "F": {"isNative": false, "values": [64, 66]}}, "fanLevels": ["low", "high"]},
@@ -424,7 +498,8 @@ void tst_Decoding::mapKeyOrderCarriesNoMeaning() {
     QVERIFY(first.remoteCapabilities == second.remoteCapabilities);
 }
 
-void tst_Decoding::listsKeepTheCloudsOrder() {
+void tst_Decoding::listsKeepTheCloudsOrder()
+{
     const auto decoded = decodeDeviceListResponse(listAnswer({
         R"({"id": "zulu", "remoteCapabilities": {"modes": {"cool": {
             "fanLevels": ["quiet", "high", "low", "auto"],
@@ -446,7 +521,8 @@ void tst_Decoding::listsKeepTheCloudsOrder() {
     QCOMPARE(cool.temperatures->value(u"C"_s).values, (QList<qint64>{30, 16, 22}));
 }
 
-void tst_Decoding::stateChangeAnswer() {
+void tst_Decoding::stateChangeAnswer()
+{
     const auto decoded = decodeACStateResponse(stateAnswer(
         R"({"on": true, "fanLevel": "medium_high", "temperatureUnit": "C", "targetTemperature": 21,
             "mode": "heat", "swing": "rangeFull", "timestamp": {"time": "2025-01-06T23:32:33Z", "secondsAgo": 0}})"));
@@ -461,7 +537,8 @@ void tst_Decoding::stateChangeAnswer() {
     QVERIFY(decoded.value().result.acState == expected);
 }
 
-void tst_Decoding::failures_data() {
+void tst_Decoding::failures_data()
+{
     QTest::addColumn<bool>("stateChange");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("expected");
@@ -538,6 +615,48 @@ void tst_Decoding::failures_data() {
     list("quotes in text are escaped", oneDevice(R"("acState": {"on": true, "targetTemperature": "22\"C"})"),
          u"result[0].acState.targetTemperature: expected an integer, found \"22\\\"C\""_s);
 
+    // Numbers described as before: whole ones in full, others at their shortest.
+    list("whole number written as a real", oneDevice(R"("acState": {"on": true, "mode": 1e2})"),
+         u"result[0].acState.mode: expected a string, found 100"_s);
+    list("minus zero", oneDevice(R"("acState": {"on": true, "mode": -0.0})"),
+         u"result[0].acState.mode: expected a string, found 0"_s);
+    list("small fraction", oneDevice(R"("acState": {"on": true, "mode": 1.5e-7})"),
+         u"result[0].acState.mode: expected a string, found 1.5e-07"_s);
+    list("largest real for an integer",
+         oneDevice(R"("acState": {"on": true, "targetTemperature": 1.7976931348623157e308})"),
+         u"result[0].acState.targetTemperature: expected an integer, found 1.7976931348623157e+308"_s);
+    list("2^63 written as a real", oneDevice(R"("acState": {"on": true, "targetTemperature": 9223372036854775807.0})"),
+         u"result[0].acState.targetTemperature: expected an integer, found 9223372036854776000"_s);
+    list("text with a surrogate pair", oneDevice(R"("acState": {"on": true, "targetTemperature": "22\ud83c\udf21"})"),
+         u"result[0].acState.targetTemperature: expected an integer, found \"22\U0001F321\""_s);
+    list("deep array for a record", oneDevice(R"("room": [[[[{"name": "Den"}]]]])"),
+         u"result[0].room: expected an object, found an array"_s);
+
+    // Which misfit is named does not depend on the order of the answer's keys.
+    list("misfits in key order", oneDevice(R"("acState": {"mode": 3, "on": "yes"})"),
+         u"result[0].acState.on: expected true or false, found \"yes\""_s);
+    list("missing required key before a later misfit", listAnswer({R"({"room": [], "acState": {"on": 1}})"}),
+         u"result[0].id: required key is missing"_s);
+    list("earlier field before a later one", oneDevice(R"("measurements": {"humidity": "x"}, "room": {})"),
+         u"result[0].room.name: required key is missing"_s);
+    list("map misfits in key order",
+         oneDevice(R"("remoteCapabilities": {"modes": {"heat": {"light": 1}, "cool": {"light": 2}}})"),
+         u"result[0].remoteCapabilities.modes.cool.light: expected an array, found 2"_s);
+    list("map misfits in code point order",
+         oneDevice("\"remoteCapabilities\": {\"modes\": {\"\xf0\x9f\x98\x80\": {\"light\": 1}, "
+                   "\"\xef\xbd\x81\": {\"light\": 2}}}"),
+         u"result[0].remoteCapabilities.modes[\"\uFF41\"].light: expected an array, found 2"_s);
+    list("first misfit in a list",
+         oneDevice(R"("remoteCapabilities": {"modes": {"cool": {"temperatures": {"C": {"values": [18, "a", "b"]}}}}})"),
+         u"result[0].remoteCapabilities.modes.cool.temperatures.C.values[1]: expected an integer, found \"a\""_s);
+    list("first device that misfits", listAnswer({R"({"id": "a1"})", R"({"id": 2})", R"({"id": 3})"}),
+         u"result[1].id: expected a string, found 2"_s);
+    list("last of repeated keys counts", oneDevice(R"("acState": {"on": true, "on": "yes"})"),
+         u"result[0].acState.on: expected true or false, found \"yes\""_s);
+    list("last of repeated map keys counts",
+         oneDevice(R"("remoteCapabilities": {"modes": {"cool": {"light": ["on"]}, "cool": {"light": "on"}}})"),
+         u"result[0].remoteCapabilities.modes.cool.light: expected an array, found \"on\""_s);
+
     // The answer to a state change.
     state("acState missing", R"({"status": "success", "result": {"status": "Success", "id": "x"}})",
           u"result.acState: required key is missing"_s);
@@ -552,9 +671,14 @@ void tst_Decoding::failures_data() {
     list("blank body", " \r\n\t", u"The answer is empty, expected a JSON object"_s);
     state("empty state body", QByteArray(), u"The answer is empty, expected a JSON object"_s);
     list("top-level array", R"([{"id": "a1"}])", u"expected a JSON object at the top level, found an array"_s);
+    list("top-level number", " 42 ", u"expected a JSON object at the top level, found 42"_s);
+    list("top-level text", R"("success")", u"expected a JSON object at the top level, found \"success\""_s);
+    list("top-level null", "null", u"expected a JSON object at the top level, found null"_s);
+    state("top-level true", "true", u"expected a JSON object at the top level, found true"_s);
 }
 
-void tst_Decoding::failures() {
+void tst_Decoding::failures()
+{
     QFETCH(bool, stateChange);
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
@@ -569,7 +693,8 @@ void tst_Decoding::failures() {
     }
 }
 
-void tst_Decoding::notJsonNamesTheOffset_data() {
+void tst_Decoding::notJsonNamesTheOffset_data()
+{
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("offset");
 
@@ -578,7 +703,8 @@ void tst_Decoding::notJsonNamesTheOffset_data() {
     QTest::newRow("trailing comma") << QByteArray(R"({"status": "success",})") << 22;
 }
 
-void tst_Decoding::notJsonNamesTheOffset() {
+void tst_Decoding::notJsonNamesTheOffset()
+{
     QFETCH(QByteArray, body);
     QFETCH(int, offset);
     const auto decoded = decodeDeviceListResponse(body);
@@ -587,6 +713,397 @@ void tst_Decoding::notJsonNamesTheOffset() {
     const QRegularExpressionMatch match = shape.match(decoded.error());
     QVERIFY2(match.hasMatch(), qPrintable(decoded.error()));
     QCOMPARE(match.captured(1).toInt(), offset);
+}
+
+void tst_Decoding::textDecodesEscapesAndUnicode_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("plain") << QByteArray(R"("Den")") << u"Den"_s;
+    QTest::newRow("empty") << QByteArray(R"("")") << QString();
+    QTest::newRow("quote and backslash") << QByteArray(R"("a\"b\\c")") << u"a\"b\\c"_s;
+    QTest::newRow("solidus") << QByteArray(R"("a\/b")") << u"a/b"_s;
+    QTest::newRow("control escapes") << QByteArray(R"("\b\f\n\r\t")") << u"\b\f\n\r\t"_s;
+    QTest::newRow("nul") << QByteArray(R"("a\u0000b")") << QString::fromUtf16(u"a\0b", 3);
+    QTest::newRow("escaped letters") << QByteArray(R"("\u0044\u0065\u006E")") << u"Den"_s;
+    QTest::newRow("either case of hex") << QByteArray(R"("\u00e9\u00C9")") << u"éÉ"_s;
+    QTest::newRow("three-byte escape") << QByteArray(R"("\u20ac")") << u"€"_s;
+    QTest::newRow("surrogate pair") << QByteArray(R"("\ud83d\ude00")") << u"\U0001F600"_s;
+    QTest::newRow("surrogate pair in capitals") << QByteArray(R"("\uD834\uDD1E")") << u"\U0001D11E"_s;
+    QTest::newRow("highest code point") << QByteArray(R"("\udbff\udfff")") << u"\U0010FFFF"_s;
+    QTest::newRow("two-byte UTF-8") << QByteArray("\"K\xc3\xbc"
+                                                  "che\"")
+                                    << u"Küche"_s;
+    QTest::newRow("three-byte UTF-8") << QByteArray("\"\xe2\x82\xac\"") << u"€"_s;
+    QTest::newRow("four-byte UTF-8") << QByteArray("\"\xf0\x9f\x98\x80\"") << u"\U0001F600"_s;
+    QTest::newRow("highest in UTF-8") << QByteArray("\"\xf4\x8f\xbf\xbf\"") << u"\U0010FFFF"_s;
+    QTest::newRow("delete") << QByteArray("\"a\x7f\"") << u"a\x7f"_s;
+    QTest::newRow("mixed") << QByteArray("\"K\\u00fc"
+                                         "che \xf0\x9f\x98\x80 \\ud83d\\ude00\\n\"")
+                           << u"Küche \U0001F600 \U0001F600\n"_s;
+    QTest::newRow("long") << QByteArray('"' + QByteArray(100, 'x') + '"') << QString(100, u'x');
+    QTest::newRow("long with an escape") << QByteArray('"' + QByteArray(100, 'x') + R"(\t")")
+                                         << QString(100, u'x') + u'\t';
+}
+
+void tst_Decoding::textDecodesEscapesAndUnicode()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, expected);
+    const SensiboDevice device = decodeOne(namedRoom(json));
+    QVERIFY(device.room.has_value());
+    QCOMPARE(device.room->name, expected);
+    QCOMPARE(device.room->icon, std::optional<QString>(expected));
+}
+
+void tst_Decoding::escapedKeysNameFields()
+{
+    const auto decoded = decodeDeviceListResponse(R"({"st\u0061tus": "success", "\u0072esult": [{"\u0069\u0064": "a1",
+        "room": {"n\u0061me": "Den", "icon\u0000": "not the icon"},
+        "remoteCapabilities": {"m\u006fdes": {"c\u006fol": {"light": ["on"]}, "\u00e9t\u00e9": {"light": ["off"]},
+                                              "\ud83d\ude00": {}}}}]})");
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    QCOMPARE(decoded.value().status, u"success"_s);
+    QCOMPARE(decoded.value().result.size(), 1);
+    const SensiboDevice& device = decoded.value().result.first();
+    QCOMPARE(device.id, u"a1"_s);
+    QVERIFY(device.room == (RoomInfo{u"Den"_s, std::nullopt}));
+    QVERIFY(device.remoteCapabilities && device.remoteCapabilities->modes);
+    const QMap<QString, ModeCapabilities>& modes = *device.remoteCapabilities->modes;
+    QCOMPARE(modes.keys(), (QList<QString>{u"cool"_s, u"été"_s, u"\U0001F600"_s}));
+    QCOMPARE(modes.value(u"cool"_s).light, (QList<QString>{u"on"_s}));
+    QCOMPARE(modes.value(u"été"_s).light, (QList<QString>{u"off"_s}));
+}
+
+void tst_Decoding::repeatedTextStaysApart()
+{
+    // Many distinct words, and lists and keys that differ from others in one character only, each as written.
+    QByteArrayList words;
+    QList<QString> expectedWords;
+    for (int i = 0; i < 300; ++i) {
+        words += "\"level" + QByteArray::number(i) + '"';
+        expectedWords += u"level"_s + QString::number(i);
+    }
+    QByteArrayList modes;
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray name = 'm' + QByteArray::number(i);
+        modes += '"' + name + R"(": {"light": ["on", ")" + name + R"("], "fanLevels": [)" + words.join(',') + "]}";
+    }
+    modes += R"("near": {"swing": ["low", "high"], "horizontalSwing": ["low", "higH"], "light": ["low", "high"],
+                         "temperatures": {"C": {"values": [18, 19]}, "F": {"values": [18, 91]},
+                                          "K": {"values": [81, 19]}, "X": {"values": [18, 19]}}})";
+    const SensiboDevice device = decodeOne(oneDevice(R"("remoteCapabilities": {"modes": {)" + modes.join(',') + "}}"));
+    QVERIFY(device.remoteCapabilities && device.remoteCapabilities->modes);
+    const QMap<QString, ModeCapabilities>& decoded = *device.remoteCapabilities->modes;
+    QCOMPARE(decoded.size(), 101);
+    for (int i = 0; i < 100; ++i) {
+        const QString name = u'm' + QString::number(i);
+        const ModeCapabilities mode = decoded.value(name);
+        QCOMPARE(mode.light, (QList<QString>{u"on"_s, name}));
+        QCOMPARE(mode.fanLevels, expectedWords);
+    }
+    const ModeCapabilities near = decoded.value(u"near"_s);
+    QCOMPARE(near.swing, (QList<QString>{u"low"_s, u"high"_s}));
+    QCOMPARE(near.horizontalSwing, (QList<QString>{u"low"_s, u"higH"_s}));
+    QCOMPARE(near.light, (QList<QString>{u"low"_s, u"high"_s}));
+    QVERIFY(near.temperatures);
+    QCOMPARE(near.temperatures->value(u"C"_s).values, (QList<qint64>{18, 19}));
+    QCOMPARE(near.temperatures->value(u"F"_s).values, (QList<qint64>{18, 91}));
+    QCOMPARE(near.temperatures->value(u"K"_s).values, (QList<qint64>{81, 19}));
+    QCOMPARE(near.temperatures->value(u"X"_s).values, (QList<qint64>{18, 19}));
+}
+
+void tst_Decoding::repeatedKeysKeepTheLastValue()
+{
+    const SensiboDevice device = decodeOne(listAnswer({R"({"id": "first", "id": "a1",
+        "acState": {"on": "yes", "mode": "cool", "on": true},
+        "room": {"name": "Hall", "icon": "Hall"}, "room": {"name": "Den"},
+        "remoteCapabilities": {"modes": {"cool": {"light": 1}, "heat": {"light": ["on"]}, "cool": {
+            "temperatures": {"C": {"values": [18]}, "F": {"values": [64]}, "C": {"values": [20, 21]}}}}}})"}));
+    QCOMPARE(device.id, u"a1"_s);
+    QVERIFY(device.acState);
+    QCOMPARE(device.acState->on, true);
+    QCOMPARE(device.acState->mode, std::optional<QString>(u"cool"_s));
+    // A repeated record replaces the earlier one whole.
+    QVERIFY(device.room == (RoomInfo{u"Den"_s, std::nullopt}));
+    QVERIFY(device.remoteCapabilities && device.remoteCapabilities->modes);
+    const QMap<QString, ModeCapabilities>& modes = *device.remoteCapabilities->modes;
+    QCOMPARE(modes.keys(), (QList<QString>{u"cool"_s, u"heat"_s}));
+    const ModeCapabilities cool = modes.value(u"cool"_s);
+    QVERIFY(!cool.light);
+    QVERIFY(cool.temperatures);
+    QCOMPARE(cool.temperatures->keys(), (QList<QString>{u"C"_s, u"F"_s}));
+    QCOMPARE(cool.temperatures->value(u"C"_s).values, (QList<qint64>{20, 21}));
+
+    const auto envelope =
+        decodeDeviceListResponse(R"({"status": "old", "result": {}, "status": "success", "result": [{"id": "a1"}]})");
+    QVERIFY2(envelope.ok(), qPrintable(envelope.error()));
+    QCOMPARE(envelope.value().status, u"success"_s);
+    QCOMPARE(envelope.value().result.size(), 1);
+
+    // Records that must be present are replaced whole too.
+    const auto state = decodeACStateResponse(
+        R"({"status": "success", "result": {"acState": {"on": true, "mode": "cool"}, "acState": {"on": false}}})");
+    QVERIFY2(state.ok(), qPrintable(state.error()));
+    QVERIFY(state.value().result.acState == ACState{.on = false});
+}
+
+void tst_Decoding::unusualButValidJson_data()
+{
+    QTest::addColumn<QByteArray>("json");
+
+    QTest::newRow("empty containers") << QByteArray(R"([[], {}, [{}], {"": []}, [[[]]]])");
+    QTest::newRow("empty key and text") << QByteArray(R"({"": ""})");
+    QTest::newRow("every escape") << QByteArray(
+        R"("\"\\\/\b\f\n\r\t\u0000\u001f\u00e9\uFFFF\ud800\udc00\udbff\udfff")");
+    QTest::newRow("UTF-8") << QByteArray("\"K\xc3\xbc"
+                                         "che \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf \xef\xbf\xbf \x7f\"");
+    QTest::newRow("UTF-8 in keys") << QByteArray("{\"K\xc3\xbc"
+                                                 "che\": 1, \"\\u00e9\": 2, \"\\ud83d\\ude00\": 3}");
+    QTest::newRow("numbers") << QByteArray("[0, -0, 0.0, -0.0, 1E2, 1e+2, 1e-2, 0e999, 0.0e-999, 1.5, -1.5e-3, "
+                                           "1.7976931348623157e308, -1.7976931348623157e308, 4.9e-324, 2.5e-324, "
+                                           "123456789012345678901234567890, -9223372036854775809]");
+    QTest::newRow("300 digits") << QByteArray(300, '9');
+    QTest::newRow("300 decimals") << "0." + QByteArray(300, '0') + '1';
+    QTest::newRow("literals") << QByteArray("[true, false, null]");
+    QTest::newRow("nested") << QByteArray(R"({"a": [{"b": [[{"c": null}]]}], "d": {"e": {"f": {}}}})");
+    QTest::newRow("whitespace") << QByteArray(
+        " \t\r\n[ \t\r\n1 \t\r\n, \t\r\n{ \t\r\n\"a\" \t\r\n: \t\r\n\"b\" \t\r\n} "
+        "\t\r\n] \t\r\n");
+    QTest::newRow("long text") << QByteArray('"' + QByteArray(10000, 'x') + '"');
+    QTest::newRow("repeated keys") << QByteArray(R"({"a": 1, "a": "x"})");
+    QTest::newRow("keys named like fields") << QByteArray(R"({"id": 5, "room": [], "on": "x", "name": null})");
+}
+
+// Keys Kelvo does not read may hold any valid JSON, at the top level and inside a device.
+void tst_Decoding::unusualButValidJson()
+{
+    QFETCH(QByteArray, json);
+    const SensiboDevice device = decodeOne(withExtra(json));
+    QCOMPARE(device.id, u"a1"_s);
+    QVERIFY(device.room == (RoomInfo{u"Den"_s, std::nullopt}));
+    const auto topLevel = decodeDeviceListResponse(withTopLevelExtra(json));
+    QVERIFY2(topLevel.ok(), qPrintable(topLevel.error()));
+}
+
+void tst_Decoding::whitespaceAndByteOrderMark()
+{
+    const QByteArray spaced = " \t\r\n{ \t\r\n\"status\" \t\r\n: \t\r\n\"success\" \t\r\n, \"result\" : [ { \"id\" : "
+                              "\"a1\" , \"acState\" : { \"on\" : true , \"targetTemperature\" : 21 } } , "
+                              "{ \"id\" : \"b2\" } ] } \t\r\n";
+    const auto decoded = decodeDeviceListResponse(spaced);
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    QCOMPARE(decoded.value().result.size(), 2);
+    QVERIFY(decoded.value().result.at(0).acState);
+    QCOMPARE(decoded.value().result.at(0).acState->targetTemperature, std::optional<qint64>(21));
+    QCOMPARE(decoded.value().result.at(1).id, u"b2"_s);
+
+    const auto marked = decodeDeviceListResponse("\xEF\xBB\xBF" + listAnswer({R"({"id": "a1"})"}));
+    QVERIFY2(marked.ok(), qPrintable(marked.error()));
+    QCOMPARE(marked.value().result.size(), 1);
+}
+
+void tst_Decoding::nestingDepth_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected"); // empty when the answer decodes
+
+    const auto arrays = [](int levels) { return QByteArray(levels, '[') + QByteArray(levels, ']'); };
+    const auto objects = [](int levels) {
+        return QByteArray("{\"a\": ").repeated(levels) + "1" + QByteArray(levels, '}');
+    };
+    const auto tooDeep = [](int offset) {
+        return u"The answer is not valid JSON: nested more than 64 levels deep at offset %1"_s.arg(offset);
+    };
+
+    // The top-level object is the first of the 64 levels; a device is the third.
+    QTest::newRow("arrays at the limit") << withTopLevelExtra(arrays(63)) << QString();
+    const QByteArray deepArrays = withTopLevelExtra(arrays(64));
+    QTest::newRow("arrays beyond the limit") << deepArrays << tooDeep(offsetAfter(deepArrays, QByteArray(64, '[')));
+    QTest::newRow("objects at the limit") << withTopLevelExtra(objects(63)) << QString();
+    const QByteArray deepObjects = withTopLevelExtra(objects(64));
+    QTest::newRow("objects beyond the limit")
+        << deepObjects << tooDeep(offsetAfter(deepObjects, "\"extra\": " + QByteArray("{\"a\": ").repeated(63) + '{'));
+    QTest::newRow("in a device at the limit") << withExtra(arrays(61)) << QString();
+    const QByteArray deepInDevice = withExtra(arrays(62));
+    QTest::newRow("in a device beyond the limit")
+        << deepInDevice << tooDeep(offsetAfter(deepInDevice, QByteArray(62, '[')));
+    QTest::newRow("for a record at the limit")
+        << oneDevice("\"room\": " + arrays(61)) << u"result[0].room: expected an object, found an array"_s;
+    const QByteArray deepRecord = oneDevice("\"room\": " + arrays(62));
+    QTest::newRow("for a record beyond the limit")
+        << deepRecord << tooDeep(offsetAfter(deepRecord, QByteArray(62, '[')));
+}
+
+void tst_Decoding::nestingDepth()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, expected);
+    const auto decoded = decodeDeviceListResponse(body);
+    if (expected.isEmpty()) {
+        QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    } else {
+        QVERIFY(!decoded.ok());
+        QCOMPARE(decoded.error(), expected);
+    }
+}
+
+// Nesting far beyond any stack's depth, never closed, in keys Kelvo ignores and in fields it reads.
+void tst_Decoding::hostileNestingFailsCleanly()
+{
+    const QByteArrayList openings{"[", "{\"a\": ", "[{\"a\": "};
+    const QByteArrayList prefixes{R"({"extra": )", R"({"status": "success", "result": [{"id": "a1", "room": )"};
+    for (const QByteArray& prefix : prefixes) {
+        for (const QByteArray& opening : openings) {
+            const auto decoded = decodeDeviceListResponse(prefix + opening.repeated(200000));
+            QVERIFY(!decoded.ok());
+            QVERIFY2(decoded.error().startsWith(u"The answer is not valid JSON: nested more than 64 levels deep"_s),
+                     qPrintable(decoded.error()));
+        }
+    }
+}
+
+void tst_Decoding::notValidJson_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("expected");
+
+    const auto row = [](const char* name, const QByteArray& body, const char* reason, qsizetype offset) {
+        QTest::newRow(name)
+            << body << u"The answer is not valid JSON: %1 at offset %2"_s.arg(QLatin1String(reason)).arg(offset);
+    };
+    // Reading stops on the last byte of `stop`, or at the end of the body.
+    const auto stopsAt = [&row](const char* name, const QByteArray& body, const char* reason, const QByteArray& stop) {
+        row(name, body, reason, offsetAfter(body, stop));
+    };
+    const auto endsEarly = [&row](const char* name, const QByteArray& body, const char* reason) {
+        row(name, body, reason, body.size());
+    };
+    const char* badUtf8 = "invalid UTF-8 in a string";
+    const char* control = "control character in a string";
+    const char* badEscape = "invalid escape sequence";
+    const char* unpaired = "unpaired surrogate in a \\u escape";
+    const char* noValue = "expected a value";
+    const char* afterMember = "expected ',' or '}' after an object member";
+    const char* afterElement = "expected ',' or ']' after an array element";
+    const char* badNumber = "malformed number";
+    const char* outOfRange = "number out of range";
+    const char* badLiteral = "expected true, false or null";
+    const char* noKey = "expected a key in double quotes";
+    const char* garbage = "unexpected text after the end of the document";
+    const QByteArray answer = listAnswer({R"({"id": "a1"})"});
+
+    // UTF-8 that is not well formed, wherever the string is.
+    stopsAt("stray continuation byte", namedRoom("\"Den\x80\""), badUtf8, "\x80");
+    stopsAt("byte that starts nothing", namedRoom("\"\xff\""), badUtf8, "\xff");
+    stopsAt("overlong two bytes", namedRoom("\"\xc0\xaf\""), badUtf8, "\xc0");
+    stopsAt("overlong three bytes", namedRoom("\"\xe0\x80\xaf\""), badUtf8, "\xe0");
+    stopsAt("overlong four bytes", namedRoom("\"\xf0\x80\x80\xaf\""), badUtf8, "\xf0");
+    stopsAt("encoded surrogate", namedRoom("\"\xed\xa0\x80\""), badUtf8, "\xed");
+    stopsAt("beyond U+10FFFF", namedRoom("\"\xf4\x90\x80\x80\""), badUtf8, "\xf4");
+    stopsAt("sequence cut short", namedRoom("\"\xe2\x82\""), badUtf8, "\xe2");
+    stopsAt("sequence cut by the end", "{\"status\": \"\xe2\x82", badUtf8, "\xe2");
+    stopsAt("in an ignored value", withExtra("\"\xfe\""), badUtf8, "\xfe");
+    stopsAt("in an ignored key", oneDevice("\"x\xff\": 1"), badUtf8, "\xff");
+    stopsAt("in a map key", oneDevice("\"remoteCapabilities\": {\"modes\": {\"\xc3\": {}}}"), badUtf8, "\xc3");
+    stopsAt("outside a string", withExtra("\xc3\xa9"), noValue, "\xc3");
+
+    // Raw control characters.
+    stopsAt("control character", namedRoom("\"a\x01\""), control, "\x01");
+    stopsAt("raw tab", namedRoom("\"a\tb\""), control, "\t");
+    stopsAt("raw line feed", namedRoom("\"a\nb\""), control, "\n");
+    stopsAt("raw nul", namedRoom(QByteArray("\"a\0b\"", 5)), control, QByteArray(1, '\0'));
+    stopsAt("control character in a key", oneDevice("\"a\x1f\": 1"), control, "\x1f");
+
+    // Escapes.
+    stopsAt("unknown escape", namedRoom(R"("\x41")"), badEscape, R"(\x)");
+    stopsAt("capital U", namedRoom(R"("\U0041")"), badEscape, R"(\U)");
+    stopsAt("escaped apostrophe", namedRoom(R"("\'")"), badEscape, R"(\')");
+    stopsAt("not a hex digit", namedRoom(R"("\u12g4")"), badEscape, R"(\u12g)");
+    stopsAt("too few hex digits", namedRoom(R"("\u00e")"), badEscape, R"(\u00e")");
+    endsEarly("escape cut by the end", R"({"status": "\u00)", "unterminated string");
+    endsEarly("backslash at the end", R"({"status": "a\)", "unterminated string");
+
+    // Surrogates come in pairs, high then low.
+    stopsAt("lone high surrogate", namedRoom(R"("\ud800")"), unpaired, R"(\ud800)");
+    stopsAt("lone low surrogate", namedRoom(R"("\udc00")"), unpaired, R"(\udc00)");
+    stopsAt("high surrogate before a letter", namedRoom(R"("\ud800x")"), unpaired, R"(\ud800)");
+    stopsAt("high surrogate before another escape", namedRoom(R"("\ud800\u0041")"), unpaired, R"(\ud800\u0041)");
+    stopsAt("two high surrogates", namedRoom(R"("\ud800\ud800")"), unpaired, R"(\ud800\ud800)");
+    stopsAt("pair reversed", namedRoom(R"("\ude00\ud83d")"), unpaired, R"(\ude00)");
+    stopsAt("high surrogate before a bad escape", namedRoom(R"("\ud800\u00zz")"), badEscape, R"(\ud800\u00z)");
+    stopsAt("lone surrogate in an ignored key", withExtra(R"({"\udfff": 1})"), unpaired, R"(\udfff)");
+
+    // Numbers as the grammar has them, and within the range of a double.
+    stopsAt("leading zero", withExtra("01"), afterMember, "01");
+    stopsAt("negative leading zero", withExtra("-01"), afterMember, "-01");
+    stopsAt("plus sign", withExtra("+1"), noValue, "\": +");
+    stopsAt("point without digits", withExtra("1."), badNumber, "1.,");
+    stopsAt("point first", withExtra(".5"), noValue, "\": .");
+    stopsAt("exponent without digits", withExtra("1e"), badNumber, "1e,");
+    stopsAt("exponent sign without digits", withExtra("1e+"), badNumber, "1e+,");
+    stopsAt("minus alone", withExtra("-"), badNumber, "-,");
+    stopsAt("minus infinity", withExtra("-Infinity"), badNumber, "-I");
+    stopsAt("not a number", withExtra("NaN"), noValue, "\": N");
+    stopsAt("infinity", withExtra("Infinity"), noValue, "\": I");
+    stopsAt("hexadecimal", withExtra("0x1A"), afterMember, "0x");
+    stopsAt("too large", withExtra("1e400"), outOfRange, "1e400");
+    stopsAt("too large below zero", withExtra("-1e400"), outOfRange, "-1e400");
+    stopsAt("too small", withExtra("1e-400"), outOfRange, "1e-400");
+    stopsAt("too many digits", withExtra(QByteArray(400, '9')), outOfRange, QByteArray(400, '9'));
+    stopsAt("too large for an integer field", oneDevice(R"("acState": {"on": true, "targetTemperature": 1e400})"),
+            outOfRange, "1e400");
+    endsEarly("number cut by the end", R"({"status": 1)", "unterminated object");
+
+    // true, false and null, spelt out.
+    stopsAt("true cut short", withExtra("tru"), badLiteral, "tru,");
+    stopsAt("null cut short", withExtra("nul"), badLiteral, "nul,");
+    stopsAt("capital letter", withExtra("True"), noValue, "\": T");
+    stopsAt("run on", withExtra("nulll"), afterMember, "nulll");
+    endsEarly("literal cut by the end", R"({"status": tr)", "unterminated object");
+
+    // Objects and arrays.
+    stopsAt("missing colon", R"({"status" "success", "result": []})", "expected ':' after a key", R"("status" ")");
+    stopsAt("missing comma between members", R"({"status": "success" "result": []})", afterMember, R"("success" ")");
+    stopsAt("missing comma between elements",
+            oneDevice(R"("remoteCapabilities": {"modes": {"cool": {"swing": ["a" "b"]}}})"), afterElement, R"("a" ")");
+    stopsAt("comma before the first key", R"({, "status": "success"})", noKey, "{,");
+    stopsAt("key without quotes", R"({status: "success"})", noKey, "{s");
+    stopsAt("key in single quotes", R"({'status': 'success'})", noKey, "{'");
+    stopsAt("number as a key", R"({"status": "success", 1: 2})", noKey, ", 1");
+    stopsAt("comma after the last element", R"({"status": "success", "result": [{"id": "a1"},]})", noValue, ",]");
+    stopsAt("empty element", oneDevice(R"("x": [1,,2])"), noValue, ",,");
+    stopsAt("brace closing an array", R"({"status": "success", "result": [{"id": "a1"}}})", afterElement, "}}");
+    stopsAt("bracket closing an object", R"({"status": "success", "result": []]})", afterMember, "]]");
+    endsEarly("unterminated string", R"({"status": "succ)", "unterminated string");
+    endsEarly("unterminated object", R"({"status": "success")", "unterminated object");
+    endsEarly("unterminated array", R"({"status": "success", "result": [)", "unterminated array");
+    endsEarly("value missing at the end", R"({"status":)", "unterminated object");
+    endsEarly("top-level array cut short", R"([{"id": "a1"})", "unterminated array");
+    endsEarly("only a byte order mark", "\xEF\xBB\xBF", noValue);
+    row("html error page", "<html><body>502 Bad Gateway</body></html>", noValue, 1);
+
+    // Nothing but whitespace after the answer.
+    stopsAt("text after the answer", answer + " x", garbage, " x");
+    stopsAt("second object", answer + "{}", garbage, "}{");
+    stopsAt("extra brace", answer + "}", garbage, "}}");
+    stopsAt("nul after the answer", answer + '\0', garbage, QByteArray(1, '\0'));
+    stopsAt("byte order mark after a space", " \xEF\xBB\xBF{}", noValue, " \xEF");
+
+    // An answer that is not JSON says so, whatever else is wrong with it.
+    stopsAt("misfit, then text after the answer", oneDevice(R"("acState": {"on": 1})") + " x", garbage, " x");
+    endsEarly("misfit, then cut short", R"({"status": 200, "result": [)", "unterminated array");
+    stopsAt("misfit, then broken later", oneDevice(R"("acState": {"on": 1}, "extra": [1 2])"), afterElement, "1 2");
+}
+
+void tst_Decoding::notValidJson()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, expected);
+    const auto decoded = decodeDeviceListResponse(body);
+    QVERIFY(!decoded.ok());
+    QCOMPARE(decoded.error(), expected);
 }
 
 QTEST_APPLESS_MAIN(tst_Decoding)
