@@ -2,6 +2,7 @@
 
 #include "app/PanelWindow.h"
 #include "panel/MenuBarView.h"
+#include "platform/LoginItem.h"
 
 #include <QSystemTrayIcon>
 
@@ -10,6 +11,7 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     , m_preferences(options.preferencesDirectory)
     , m_service(m_preferences, &m_network, options.cloudUrl)
     , m_updater(m_preferences, &m_network, options.siteUrl, options.updateHooks)
+    , m_siteUrl(options.siteUrl)
     , m_icon(std::make_unique<MenuBarIcon>(m_service, options.iconTiming))
     , m_trayAvailable(options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable()))
 {
@@ -69,5 +71,12 @@ void KelvoApp::openPanel()
 
 void KelvoApp::openSettings()
 {
-    // The settings window arrives with its own change; until then the panel's settings buttons open nothing.
+    if (!m_settings) {
+        m_settings = std::make_unique<SettingsView>(m_service, m_updater, m_preferences, LoginItem::create(),
+                                                    SettingsView::About{QStringLiteral(KELVO_MAKER_NAME), m_siteUrl,
+                                                                        QStringLiteral(KELVO_VERSION),
+                                                                        QStringLiteral(KELVO_BUILD_NUMBER)},
+                                                    [this](const QUrl& url) { m_updater.openLink(url); });
+    }
+    m_settings->showAndActivate();
 }

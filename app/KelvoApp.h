@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarIcon.h"
+#include "app/SettingsView.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
 #include "updates/UpdateService.h"
@@ -46,6 +47,7 @@ public:
     MenuBarIcon& icon() { return *m_icon; }
     PanelWindow& panelWindow() { return *m_panelWindow; }
     MenuBarView& panel() { return *m_panel; }
+    SettingsView* settings() { return m_settings.get(); } // created when first opened
     bool launchTaskFinished() const { return m_launchFinished; }
 
     // Opens the panel where the user will see it: next to the tray icon, or as its window.
@@ -61,6 +63,8 @@ private:
     QNetworkAccessManager m_network;
     SensiboService m_service;
     UpdateService m_updater;
+    QUrl m_siteUrl;
+    std::unique_ptr<SettingsView> m_settings;
     std::unique_ptr<MenuBarIcon> m_icon;
     MenuBarView* m_panel = nullptr;
     std::unique_ptr<PanelWindow> m_panelWindow;

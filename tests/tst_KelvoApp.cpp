@@ -17,6 +17,7 @@ private Q_SLOTS:
     void noticeCheckWaitsForTheFirstLoad_data();
     void noticeCheckWaitsForTheFirstLoad();
     void withoutATrayThePanelOpensAsAWindow();
+    void settingsWindowIsCreatedOnceAndBroughtForward();
 
 private:
     KelvoOptions options();
@@ -111,6 +112,20 @@ void tst_KelvoApp::withoutATrayThePanelOpensAsAWindow()
     QTRY_VERIFY(app.launchTaskFinished()); // no key: no load, then the notice check
     QCOMPARE(m_cloud->requests().size(), 0);
     QCOMPARE(m_site->requests().size(), 1);
+}
+
+void tst_KelvoApp::settingsWindowIsCreatedOnceAndBroughtForward()
+{
+    KelvoApp app(options());
+    QVERIFY(!app.settings());
+    app.openSettings();
+    SettingsView* first = app.settings();
+    QVERIFY(first);
+    QTRY_VERIFY(first->isVisible());
+    first->hide();
+    app.openSettings();
+    QCOMPARE(app.settings(), first);
+    QTRY_VERIFY(first->isVisible());
 }
 
 QTEST_MAIN(tst_KelvoApp)

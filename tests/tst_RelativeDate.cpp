@@ -32,7 +32,8 @@ void tst_RelativeDate::largestWholeUnitInFullWords_data()
     QTest::addColumn<QDateTime>("date");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("now") << now << QStringLiteral("in 0 seconds");
+    QTest::newRow("now") << now << QStringLiteral("0 seconds ago");
+    QTest::newRow("under a second ago") << now.addMSecs(-400) << QStringLiteral("0 seconds ago");
     QTest::newRow("1 s") << before(1s) << QStringLiteral("1 second ago");
     QTest::newRow("30 s") << before(30s) << QStringLiteral("30 seconds ago");
     QTest::newRow("59 s") << before(59s) << QStringLiteral("59 seconds ago");

@@ -53,7 +53,8 @@ QString describeRelative(const QDateTime& date, const QDateTime& now, const QByt
     if (!date.isValid() || !now.isValid()) {
         return {};
     }
-    const bool past = date < now;
+    // A check that ended this very moment is "0 seconds ago", not "in 0 seconds".
+    const bool past = date <= now;
     const Amount amount = past ? largestWholeUnit(date.toLocalTime(), now.toLocalTime())
                                : largestWholeUnit(now.toLocalTime(), date.toLocalTime());
 
@@ -61,7 +62,8 @@ QString describeRelative(const QDateTime& date, const QDateTime& now, const QByt
     const icu::Locale icuLocale = locale.isEmpty() ? icu::Locale::getDefault() : icu::Locale(locale.constData());
     icu::RelativeDateTimeFormatter formatter(icuLocale, nullptr, UDAT_STYLE_LONG, UDISPCTX_CAPITALIZATION_NONE, status);
     icu::UnicodeString text;
-    const double offset = static_cast<double>(past ? -amount.count : amount.count);
+    // ICU reads the direction from the sign bit, so a past zero must be -0.0.
+    const double offset = past ? -static_cast<double>(amount.count) : static_cast<double>(amount.count);
     formatter.formatNumeric(offset, amount.unit, text, status);
     if (U_FAILURE(status)) {
         return {};

@@ -1,0 +1,465 @@
+#include "app/SettingsView.h"
+
+#include "app/LinkButton.h"
+#include "app/SettingsSection.h"
+#include "panel/BusySpinner.h"
+#include "panel/ElidedLabel.h"
+#include "panel/PanelStyle.h"
+#include "panel/ToggleSwitch.h"
+#include "platform/LoginItem.h"
+#include "platform/PreferenceKeys.h"
+#include "platform/Preferences.h"
+#include "platform/SymbolIcons.h"
+#include "service/SensiboService.h"
+#include "updates/UpdateAlertView.h"
+#include "updates/UpdateService.h"
+
+#include <QCoroTask>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+// The Sensibo web app, on the same host as the cloud API.
+constexpr auto sensiboWebHost = "home.sensibo.com";
+constexpr auto apiSettingsPath = "/me/api";
+
+constexpr int spinnerSize = 16;
+constexpr int formMargin = 20;
+constexpr int sectionSpacing = 20;
+
+// Save & Connect's work, which outlives the click.
+QCoro::Task<> connectWithStoredKey(QPointer<SensiboService> service)
+{
+    co_await service->fetchDevices();
+    if (service) {
+        service->startRefreshTask();
+    }
+}
+
+QCoro::Task<> checkForUpdatesNow(QPointer<UpdateService> updater)
+{
+    co_await updater->checkForUpdates(false);
+}
+
+BusySpinner* smallSpinner(QWidget* parent, const QString& objectName)
+{
+    auto* spinner = new BusySpinner(parent);
+    spinner->setObjectName(objectName);
+    spinner->setFixedSize(spinnerSize, spinnerSize);
+    return spinner;
+}
+
+// A symbol and a text side by side, as one status label.
+QWidget* symbolLabel(QWidget* parent, QLabel*& icon, QWidget* text, const QString& objectName)
+{
+    auto* label = new QWidget(parent);
+    label->setObjectName(objectName);
+    auto* layout = new QHBoxLayout(label);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    icon = new QLabel(label);
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    text->setParent(label);
+    layout->addWidget(text, 0, Qt::AlignVCenter);
+    return label;
+}
+
+QLabel* plainLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+} // namespace
+
+SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Preferences& preferences,
+                           std::unique_ptr<LoginItem> loginItem, About about, std::function<void(const QUrl&)> openUrl,
+                           QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_service(service)
+    , m_updater(updater)
+    , m_preferences(preferences)
+    , m_loginItem(std::move(loginItem))
+    , m_openUrl(std::move(openUrl))
+    , m_launchAtLogin(m_loginItem && m_loginItem->isEnabled())
+{
+    if (!m_openUrl) {
+        m_openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    }
+    setWindowTitle(QStringLiteral("Kelvo Settings"));
+    setFixedSize(windowWidth, windowHeight);
+
+    auto* form = new QWidget;
+    auto* formLayout = new QVBoxLayout(form);
+    formLayout->setContentsMargins(formMargin, formMargin, formMargin, 0);
+    formLayout->setSpacing(sectionSpacing);
+    formLayout->addWidget(buildApiSection());
+    formLayout->addWidget(buildUpdatesSection());
+    formLayout->addWidget(buildGeneralSection());
+    formLayout->addStretch();
+
+    // The form scrolls over the window's own background; the footer stays at the bottom.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(form);
+    form->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(buildFooter(about));
+
+    m_updateAlert = new UpdateAlertView(m_updater, this);
+    m_updateAlert->setObjectName(QStringLiteral("updateAlert"));
+    m_updateAlert->setWindowModality(Qt::WindowModal);
+
+    connect(&m_service, &SensiboService::apiKeyChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::isLoadingChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::devicesChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::errorMessageChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::useMonochromeIconsChanged, this, &SettingsView::sync);
+    connect(&m_updater, &UpdateService::autoCheckForUpdatesChanged, this, &SettingsView::sync);
+    connect(&m_updater, &UpdateService::isCheckingChanged, this, &SettingsView::sync);
+    connect(&m_updater, &UpdateService::updateTextChanged, this, &SettingsView::sync);
+    connect(&m_updater, &UpdateService::showUpdateAlertChanged, this, &SettingsView::sync);
+    // The two choices kept in the preferences are stored when they change while the window is open, wherever the
+    // change came from.
+    connect(&m_updater, &UpdateService::autoCheckForUpdatesChanged, this,
+            [this] { storeWhileShown(PreferenceKeys::autoCheckForUpdates, m_updater.autoCheckForUpdates()); });
+    connect(&m_service, &SensiboService::useMonochromeIconsChanged, this,
+            [this] { storeWhileShown(PreferenceKeys::useMonochromeIcons, m_service.useMonochromeIcons()); });
+
+    restyle();
+    sync();
+}
+
+SettingsView::~SettingsView() = default;
+
+QUrl SettingsView::apiSettingsUrl()
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("https"));
+    url.setHost(QLatin1String(sensiboWebHost));
+    url.setPath(QLatin1String(apiSettingsPath));
+    return url;
+}
+
+QString SettingsView::versionText(const std::optional<QString>& shortVersion, const std::optional<QString>& build)
+{
+    return QStringLiteral("Version %1 (%2)")
+        .arg(shortVersion.value_or(QStringLiteral("1.0")), build.value_or(QStringLiteral("1")));
+}
+
+QWidget* SettingsView::buildApiSection()
+{
+    auto* section = new SettingsSection(QStringLiteral("Sensibo API"));
+
+    auto* keyRow = new QWidget;
+    auto* keyLayout = new QHBoxLayout(keyRow);
+    m_apiKeyField = new QLineEdit(keyRow);
+    m_apiKeyField->setObjectName(QStringLiteral("apiKeyField"));
+    m_apiKeyField->setPlaceholderText(QStringLiteral("API Key"));
+    m_apiKeyField->setAccessibleName(QStringLiteral("API Key"));
+    keyLayout->addWidget(m_apiKeyField);
+    // Typing changes the key the service uses at once; only Save & Connect stores it.
+    connect(m_apiKeyField, &QLineEdit::textEdited, this, [this](const QString& text) { m_service.setApiKey(text); });
+    section->addRow(keyRow);
+
+    auto* help = new QWidget;
+    auto* helpLayout = new QVBoxLayout(help);
+    helpLayout->setSpacing(4);
+    for (const QString& line :
+         {QStringLiteral("To generate an API key:"), QStringLiteral("1. Sign in at ") + QLatin1String(sensiboWebHost),
+          QStringLiteral("2. Go to the menu at upper left, then API")}) {
+        QLabel* label = plainLabel(line, help);
+        m_helpLines.append(label);
+        helpLayout->addWidget(label);
+    }
+    m_apiSettingsLink = new LinkButton(QStringLiteral("Open Sensibo API Settings"), help);
+    m_apiSettingsLink->setObjectName(QStringLiteral("apiSettingsLink"));
+    connect(m_apiSettingsLink, &LinkButton::clicked, this, [this] { m_openUrl(apiSettingsUrl()); });
+    helpLayout->addWidget(m_apiSettingsLink, 0, Qt::AlignLeft);
+    section->addRow(help);
+
+    auto* connectRow = new QWidget;
+    auto* connectLayout = new QHBoxLayout(connectRow);
+    // "&&" is how a button shows one ampersand instead of a keyboard shortcut.
+    m_saveButton = new QPushButton(QStringLiteral("Save && Connect"), connectRow);
+    m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    m_saveButton->setAccessibleName(QStringLiteral("Save & Connect"));
+    connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::saveAndConnect);
+    connectLayout->addWidget(m_saveButton);
+    connectLayout->addStretch();
+    m_connectSpinner = smallSpinner(connectRow, QStringLiteral("connectSpinner"));
+    connectLayout->addWidget(m_connectSpinner);
+    m_devicesText = new QLabel;
+    m_devicesText->setObjectName(QStringLiteral("devicesText"));
+    m_devicesStatus = symbolLabel(connectRow, m_devicesIcon, m_devicesText, QStringLiteral("devicesStatus"));
+    connectLayout->addWidget(m_devicesStatus);
+    m_errorText = new ElidedLabel;
+    m_errorText->setObjectName(QStringLiteral("errorText"));
+    // Shrinks to what the row leaves, never grows past the message itself.
+    m_errorText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    m_errorStatus = symbolLabel(connectRow, m_errorIcon, m_errorText, QStringLiteral("errorStatus"));
+    m_errorStatus->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    connectLayout->addWidget(m_errorStatus);
+    section->addRow(connectRow);
+    return section;
+}
+
+QWidget* SettingsView::buildUpdatesSection()
+{
+    auto* section = new SettingsSection(QStringLiteral("Updates"));
+    QWidget* autoRow = toggleRow(QStringLiteral("Check for updates automatically"), m_autoCheckSwitch,
+                                 QStringLiteral("autoCheckSwitch"));
+    connect(m_autoCheckSwitch, &ToggleSwitch::switchRequested, this,
+            [this](bool on) { m_updater.setAutoCheckForUpdates(on); });
+    section->addRow(autoRow);
+
+    auto* checkRow = new QWidget;
+    auto* checkLayout = new QHBoxLayout(checkRow);
+    m_checkNowButton = new QPushButton(QStringLiteral("Check Now"), checkRow);
+    m_checkNowButton->setObjectName(QStringLiteral("checkNowButton"));
+    connect(m_checkNowButton, &QPushButton::clicked, this, &SettingsView::checkNow);
+    checkLayout->addWidget(m_checkNowButton);
+    m_checkSpinner = smallSpinner(checkRow, QStringLiteral("checkSpinner"));
+    checkLayout->addWidget(m_checkSpinner);
+    checkLayout->addStretch();
+    m_lastChecked = plainLabel(QString(), checkRow);
+    m_lastChecked->setObjectName(QStringLiteral("lastChecked"));
+    checkLayout->addWidget(m_lastChecked);
+    section->addRow(checkRow);
+
+    m_updateAvailableRow = new QWidget;
+    m_updateAvailableRow->setObjectName(QStringLiteral("updateAvailable"));
+    auto* updateLayout = new QHBoxLayout(m_updateAvailableRow);
+    m_updateAvailableText = new QLabel(QStringLiteral("Update available"));
+    updateLayout->addWidget(symbolLabel(m_updateAvailableRow, m_updateAvailableIcon, m_updateAvailableText,
+                                        QStringLiteral("updateAvailableLabel")));
+    updateLayout->addStretch();
+    section->addRow(m_updateAvailableRow);
+    return section;
+}
+
+QWidget* SettingsView::buildGeneralSection()
+{
+    auto* section = new SettingsSection(QStringLiteral("General"));
+    section->addRow(toggleRow(QStringLiteral("Launch automatically at login"), m_launchAtLoginSwitch,
+                              QStringLiteral("launchAtLoginSwitch")));
+    connect(m_launchAtLoginSwitch, &ToggleSwitch::switchRequested, this, &SettingsView::setLaunchAtLogin);
+    section->addRow(toggleRow(QStringLiteral("Only use black and white menu bar icons"), m_monochromeSwitch,
+                              QStringLiteral("monochromeSwitch")));
+    connect(m_monochromeSwitch, &ToggleSwitch::switchRequested, this,
+            [this](bool on) { m_service.setUseMonochromeIcons(on); });
+    return section;
+}
+
+QWidget* SettingsView::buildFooter(const About& about)
+{
+    auto* footer = new QWidget(this);
+    auto* layout = new QVBoxLayout(footer);
+    layout->setContentsMargins(0, 0, 0, 12);
+    layout->setSpacing(4);
+
+    auto* attribution = new QHBoxLayout;
+    attribution->setSpacing(0);
+    m_attribution = plainLabel(QStringLiteral("Built with love by "), footer);
+    m_attribution->setObjectName(QStringLiteral("attribution"));
+    m_makerLink = new LinkButton(about.makerName, footer);
+    m_makerLink->setObjectName(QStringLiteral("makerLink"));
+    connect(m_makerLink, &LinkButton::clicked, this, [this, site = about.makerSite] { m_openUrl(site); });
+    attribution->addStretch();
+    attribution->addWidget(m_attribution);
+    attribution->addWidget(m_makerLink);
+    attribution->addStretch();
+    layout->addLayout(attribution);
+
+    m_version = new QLabel(versionText(about.shortVersion, about.build), footer);
+    m_version->setObjectName(QStringLiteral("version"));
+    layout->addWidget(m_version, 0, Qt::AlignHCenter);
+    return footer;
+}
+
+QWidget* SettingsView::toggleRow(const QString& title, ToggleSwitch*& toggle, const QString& objectName)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    auto* label = new QLabel(title, row);
+    layout->addWidget(label, 1);
+    toggle = new ToggleSwitch(row);
+    toggle->setObjectName(objectName);
+    toggle->setAccessibleName(title);
+    label->setBuddy(toggle);
+    layout->addWidget(toggle, 0, Qt::AlignVCenter);
+    return row;
+}
+
+void SettingsView::sync()
+{
+    if (m_apiKeyField->text() != m_service.apiKey()) {
+        const int cursor = m_apiKeyField->cursorPosition();
+        m_apiKeyField->setText(m_service.apiKey());
+        m_apiKeyField->setCursorPosition(std::min<int>(cursor, m_service.apiKey().size()));
+    }
+    m_saveButton->setEnabled(!m_service.apiKey().isEmpty());
+    syncConnectionStatus();
+
+    m_autoCheckSwitch->setChecked(m_updater.autoCheckForUpdates());
+    m_checkNowButton->setEnabled(!m_updater.isChecking());
+    m_checkSpinner->setVisible(m_updater.isChecking());
+    const std::optional<QString> lastChecked = m_updater.lastCheckedDescription();
+    m_lastChecked->setText(lastChecked ? QStringLiteral("Last checked ") + *lastChecked : QString());
+    m_lastChecked->setVisible(lastChecked.has_value());
+    m_updateAvailableRow->setVisible(m_updater.updateText().has_value());
+
+    m_launchAtLoginSwitch->setChecked(m_launchAtLogin);
+    m_monochromeSwitch->setChecked(m_service.useMonochromeIcons());
+    syncUpdateAlert();
+}
+
+// One status at a time: loading wins over the devices found, which win over an error.
+void SettingsView::syncConnectionStatus()
+{
+    const bool loading = m_service.isLoading();
+    const qsizetype count = m_service.devices().size();
+    const bool showDevices = !loading && count > 0;
+    const bool showError = !loading && count == 0 && m_service.errorMessage().has_value();
+
+    m_connectSpinner->setVisible(loading);
+    if (showDevices) {
+        m_devicesText->setText(
+            QStringLiteral("%1 device%2 found").arg(count).arg(count == 1 ? QLatin1String("") : QLatin1String("s")));
+    }
+    m_devicesStatus->setVisible(showDevices);
+    m_errorText->setFullText(showError ? *m_service.errorMessage() : QString());
+    m_errorStatus->setVisible(showError);
+}
+
+void SettingsView::syncUpdateAlert()
+{
+    const bool present = m_updater.showUpdateAlert() && isVisible();
+    if (present == m_updateAlert->isVisible()) {
+        return;
+    }
+    if (present) {
+        m_updateAlert->show();
+        m_updateAlert->raise();
+        m_updateAlert->activateWindow();
+    } else {
+        // Hidden, not closed: closing would tell the service the user sent the alert away.
+        m_updateAlert->hide();
+    }
+}
+
+void SettingsView::restyle()
+{
+    const QPalette& pal = palette();
+    const QFont caption = captionFont(font());
+    const int symbolSize = QFontMetrics(caption).height();
+    for (QLabel* label : std::as_const(m_helpLines)) {
+        label->setFont(caption);
+        setTextColor(label, secondaryColor(pal));
+    }
+    m_apiSettingsLink->setFont(caption);
+
+    for (QWidget* text : {static_cast<QWidget*>(m_devicesText), static_cast<QWidget*>(m_errorText),
+                          static_cast<QWidget*>(m_updateAvailableText), static_cast<QWidget*>(m_lastChecked)}) {
+        text->setFont(caption);
+    }
+    setTextColor(m_devicesText, systemGreen(pal));
+    m_devicesIcon->setPixmap(symbolPixmap(QStringLiteral("checkmark.circle.fill"), systemGreen(pal), symbolSize));
+    setTextColor(m_errorText, systemRed(pal));
+    m_errorIcon->setPixmap(symbolPixmap(QStringLiteral("xmark.circle.fill"), systemRed(pal), symbolSize));
+    setTextColor(m_updateAvailableText, systemBlue(pal));
+    m_updateAvailableIcon->setPixmap(
+        symbolPixmap(QStringLiteral("arrow.down.circle.fill"), systemBlue(pal), symbolSize));
+    setTextColor(m_lastChecked, secondaryColor(pal));
+
+    m_attribution->setFont(caption);
+    setTextColor(m_attribution, secondaryColor(pal));
+    m_makerLink->setFont(caption);
+    m_version->setFont(caption2Font(font()));
+    setTextColor(m_version, tertiaryColor(pal));
+}
+
+void SettingsView::saveAndConnect()
+{
+    m_preferences.setText(QLatin1String(PreferenceKeys::sensiboAPIKey), m_service.apiKey());
+    connectWithStoredKey(QPointer<SensiboService>(&m_service));
+}
+
+void SettingsView::checkNow()
+{
+    checkForUpdatesNow(QPointer<UpdateService>(&m_updater));
+}
+
+void SettingsView::setLaunchAtLogin(bool enabled)
+{
+    if (enabled == m_launchAtLogin) {
+        return;
+    }
+    m_launchAtLogin = enabled;
+    if (isVisible() && m_loginItem) {
+        const bool done = enabled ? m_loginItem->registerItem() : m_loginItem->unregisterItem();
+        // A refusal is not worth a message: the switch just shows what the system kept.
+        if (!done) {
+            m_launchAtLogin = m_loginItem->isEnabled();
+        }
+    }
+    sync();
+}
+
+void SettingsView::storeWhileShown(const char* key, bool value)
+{
+    if (isVisible()) {
+        m_preferences.setBool(QLatin1String(key), value);
+    }
+}
+
+void SettingsView::showAndActivate()
+{
+    if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    show();
+    raise();
+    activateWindow();
+    // X11 window managers keep a window of another application from taking the focus; asking for the active
+    // state sends them the request they honour.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        setWindowState(windowState() | Qt::WindowActive);
+    }
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The last-check text is worked out when the window comes up, then on each change.
+    sync();
+}
+
+void SettingsView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    syncUpdateAlert();
+}
+
+void SettingsView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        restyle();
+    }
+}

@@ -1,0 +1,140 @@
+#include "platform/LoginItem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+// Launch at login on freedesktop systems: an XDG autostart entry, $XDG_CONFIG_HOME/autostart/app.kelvo.Kelvo.desktop.
+// The session starts every entry there that is not hidden.
+
+namespace {
+constexpr auto entryFileName = "app.kelvo.Kelvo.desktop";
+
+QString autostartDirectory()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
+        base = QDir::homePath() + QStringLiteral("/.config");
+    }
+    return base + QStringLiteral("/autostart");
+}
+
+// The program as one Exec argument: quoted when it holds anything a desktop entry reserves, with '%' doubled as
+// the field codes demand, then escaped once more as a desktop entry string.
+QString execArgument(const QString& program)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    QString argument = program;
+    if (std::any_of(program.begin(), program.end(), [](QChar c) { return reserved.contains(c); })) {
+        QString quoted;
+        for (const QChar c : program) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\')) {
+                quoted += QLatin1Char('\\');
+            }
+            quoted += c;
+        }
+        argument = QLatin1Char('"') + quoted + QLatin1Char('"');
+    }
+    argument.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    argument.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    argument.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return argument;
+}
+
+QByteArray desktopEntry(const QString& executable)
+{
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Kelvo\n"
+                                        "Comment=Control your Sensibo air conditioners from the system tray\n"
+                                        "Exec=%1\n"
+                                        "Icon=app.kelvo.Kelvo\n"
+                                        "Terminal=false\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(execArgument(executable));
+    return text.toUtf8();
+}
+
+// An entry the user switched off in the desktop's own settings stays on disk: it hides itself instead.
+bool isSwitchedOff(QFile& file)
+{
+    bool inMainGroup = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!inMainGroup) {
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            continue;
+        }
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if ((key == QLatin1String("Hidden") && value == QLatin1String("true")) ||
+            (key == QLatin1String("X-GNOME-Autostart-enabled") && value == QLatin1String("false"))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class XdgAutostartItem : public LoginItem
+{
+public:
+    explicit XdgAutostartItem(QString executable)
+        : m_executable(std::move(executable))
+        , m_directory(autostartDirectory())
+    {}
+
+    bool registerItem() override
+    {
+        if (!QDir().mkpath(m_directory)) {
+            return false;
+        }
+        QSaveFile file(entryPath());
+        if (!file.open(QIODevice::WriteOnly)) {
+            return false;
+        }
+        file.write(desktopEntry(m_executable));
+        return file.commit();
+    }
+
+    bool unregisterItem() override
+    {
+        const QFileInfo entry(entryPath());
+        if (!entry.exists() && !entry.isSymLink()) {
+            return true;
+        }
+        return QFile::remove(entryPath());
+    }
+
+    bool isEnabled() const override
+    {
+        QFile file(entryPath());
+        if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        return !isSwitchedOff(file);
+    }
+
+private:
+    QString entryPath() const { return m_directory + QLatin1Char('/') + QLatin1String(entryFileName); }
+
+    QString m_executable;
+    QString m_directory;
+};
+} // namespace
+
+std::unique_ptr<LoginItem> LoginItem::create(const QString& executable)
+{
+    return std::make_unique<XdgAutostartItem>(executable.isEmpty() ? QCoreApplication::applicationFilePath()
+                                                                   : executable);
+}

@@ -1,0 +1,165 @@
+#include "updates/UpdateAlertView.h"
+
+#include "platform/SymbolIcons.h"
+#include "updates/UpdateService.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int inset = 24;
+constexpr int itemSpacing = 16;
+constexpr int buttonSpacing = 12;
+
+QColor blue(const QPalette& palette)
+{
+    const bool dark = palette.color(QPalette::Window).lightnessF() < 0.5;
+    return dark ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x7a, 0xff);
+}
+
+// The notice with its links in `color`: the plain blue they come in is lost on a dark background.
+QString withLinkColor(const QString& html, const QColor& color)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    QList<std::pair<int, int>> links; // position, length
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            if (it.fragment().charFormat().isAnchor()) {
+                links.append({it.fragment().position(), it.fragment().length()});
+            }
+        }
+    }
+    QTextCharFormat linkStyle;
+    linkStyle.setForeground(color);
+    for (const auto& [position, length] : links) {
+        QTextCursor cursor(&document);
+        cursor.setPosition(position);
+        cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(linkStyle);
+    }
+    return document.toHtml();
+}
+} // namespace
+
+UpdateAlertView::UpdateAlertView(UpdateService& updater, QWidget* parent)
+    : QDialog(parent)
+    , m_updater(updater)
+{
+    setWindowTitle(QStringLiteral("Update Available"));
+    setFixedWidth(alertWidth);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(inset, inset, inset, inset);
+    layout->setSpacing(itemSpacing);
+
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(iconSize, iconSize);
+    layout->addWidget(m_icon, 0, Qt::AlignHCenter);
+
+    m_title = new QLabel(QStringLiteral("Update Available"), this);
+    m_title->setObjectName(QStringLiteral("title"));
+    layout->addWidget(m_title, 0, Qt::AlignHCenter);
+
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    m_notice->setTextFormat(Qt::RichText);
+    m_notice->setWordWrap(true);
+    m_notice->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_notice->setOpenExternalLinks(false);
+    m_notice->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    // Only web addresses leave the program, and only through the service.
+    connect(m_notice, &QLabel::linkActivated, this, [this](const QString& link) { m_updater.openLink(QUrl(link)); });
+    layout->addWidget(m_notice);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(buttonSpacing);
+    m_dismissButton = new QPushButton(QStringLiteral("Dismiss"), this);
+    m_downloadButton = new QPushButton(QStringLiteral("Download"), this);
+    // Return always means Download, even while Dismiss has the focus.
+    m_dismissButton->setAutoDefault(false);
+    m_downloadButton->setDefault(true);
+    buttons->addStretch();
+    buttons->addWidget(m_dismissButton, 0, Qt::AlignVCenter);
+    buttons->addWidget(m_downloadButton, 0, Qt::AlignVCenter);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    connect(m_dismissButton, &QPushButton::clicked, this, &UpdateAlertView::dismiss);
+    connect(m_downloadButton, &QPushButton::clicked, this, &UpdateAlertView::download);
+    m_downloadButton->setFocus();
+
+    connect(&m_updater, &UpdateService::updateTextChanged, this, &UpdateAlertView::sync);
+    restyle();
+    sync();
+}
+
+void UpdateAlertView::sync()
+{
+    const std::optional<RichText> text = m_updater.updateText();
+    m_notice->setVisible(text.has_value());
+    m_notice->setText(text ? withLinkColor(text->html, blue(palette())) : QString());
+    fitHeight();
+}
+
+void UpdateAlertView::dismiss()
+{
+    m_updater.setShowUpdateAlert(false);
+    m_updater.setUpdateText(std::nullopt);
+}
+
+void UpdateAlertView::download()
+{
+    m_updater.openDownload();
+    m_updater.setShowUpdateAlert(false);
+}
+
+void UpdateAlertView::reject()
+{
+    m_updater.setShowUpdateAlert(false);
+    QDialog::reject();
+}
+
+void UpdateAlertView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        dismiss();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void UpdateAlertView::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        restyle();
+        sync();
+    }
+}
+
+void UpdateAlertView::restyle()
+{
+    m_icon->setPixmap(symbolPixmap(QStringLiteral("arrow.down.circle.fill"), blue(palette()), iconSize));
+    QFont headline = font();
+    headline.setBold(true);
+    m_title->setFont(headline);
+}
+
+// The width is fixed; the height follows the wrapped notice.
+void UpdateAlertView::fitHeight()
+{
+    QLayout* content = layout();
+    content->activate();
+    const int height =
+        content->hasHeightForWidth() ? content->heightForWidth(alertWidth) : content->sizeHint().height();
+    setFixedHeight(height);
+}
