@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test e2e bench clean install uninstall demo
 
 all: build
 
@@ -30,3 +30,16 @@ bench: deps
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench
+
+PREFIX ?= /usr/local
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD_DIR)/install_manifest.txt || { echo "Nothing installed from $(BUILD_DIR)"; exit 1; }
+	xargs rm -fv < $(BUILD_DIR)/install_manifest.txt
+
+# A demo cloud on 127.0.0.1 and a Kelvo pointed at it, with a fresh settings folder; enter the key "demo".
+demo: build
+	@bash scripts/demo $(BUILD_DIR)
