@@ -3,6 +3,8 @@ MAKEFLAGS += --no-print-directory
 BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+PYTHON ?= /usr/bin/python3
+E2E = $(PYTHON) tests/e2e/run_e2e.py $(BUILD_DIR)
 
 .PHONY: all deps configure build run test e2e bench clean install uninstall demo
 
@@ -22,6 +24,11 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	$(E2E)
+
+# The real program on a virtual display, driven with the mouse and keyboard; screenshots in $(BUILD_DIR)/e2e.
+e2e: build
+	$(E2E)
 
 bench: deps
 	@cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=ON >/dev/null

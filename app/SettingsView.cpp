@@ -19,6 +19,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -462,4 +463,14 @@ void SettingsView::changeEvent(QEvent* event)
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
         restyle();
     }
+}
+
+void SettingsView::keyPressEvent(QKeyEvent* event)
+{
+    // A settings window closes from the keyboard too; with the alert open, its own Escape (Dismiss) comes first.
+    if (event->key() == Qt::Key_Escape || event->matches(QKeySequence::Close)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -130,6 +130,7 @@ private Q_SLOTS:
     void changedNoticePresentsTheAlertWhileTheWindowIsShown();
     void togglesStoreOnlyChangesWhileShown();
     void launchAtLoginFollowsTheAutostartEntry();
+    void closesFromTheKeyboard();
     void footerLinksAndVersion_data();
     void footerLinksAndVersion();
 };
@@ -160,6 +161,18 @@ void tst_SettingsView::keyIsLiveWhileTypedAndStoredAsTypedBySaving()
     QCOMPARE(run.keyField()->cursorPosition(), 5);
     run.service.setApiKey(QStringLiteral("from-elsewhere"));
     QCOMPARE(run.keyField()->text(), QStringLiteral("from-elsewhere"));
+}
+
+void tst_SettingsView::closesFromTheKeyboard()
+{
+    Run run;
+    SettingsView& view = run.open();
+    QVERIFY(view.isVisible());
+    QTest::keyClick(&view, Qt::Key_Escape);
+    QVERIFY(!view.isVisible());
+    view.showAndActivate();
+    QTest::keySequence(&view, QKeySequence::Close);
+    QVERIFY(!view.isVisible());
 }
 
 void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound_data()
