@@ -4,6 +4,7 @@
 // against a loopback cloud with a clean preference store. Header-only; no moc.
 
 #include "tests/support/FakeSensiboCloud.h"
+#include "tests/support/FakeSite.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -243,6 +244,20 @@ inline QJsonArray devices(int count)
                                                  22, QStringLiteral("C"), 23.4 + (i % 10) / 10.0, 51.3));
     }
     return list;
+}
+
+// The loopback cloud and site a bench points Kelvo at: the bench's key, `count` devices, gzip as the real cloud
+// sends it.
+inline bool listenBenchServers(FakeSensiboCloud& cloud, FakeSite& site, int count = 10)
+{
+    if (!cloud.listen() || !site.listen()) {
+        std::printf("cannot listen on 127.0.0.1\n");
+        return false;
+    }
+    cloud.setApiKey(QStringLiteral("bench-key"));
+    cloud.setDevices(devices(count));
+    cloud.setGzip(true);
+    return true;
 }
 
 inline bool isDeviceList(const FakeHttpServer::Request& request)

@@ -31,13 +31,9 @@ int main(int argc, char* argv[])
 
     FakeSensiboCloud cloud;
     FakeSite site;
-    if (!cloud.listen() || !site.listen()) {
-        std::printf("cannot listen on 127.0.0.1\n");
+    if (!bench::listenBenchServers(cloud, site, 10)) {
         return 1;
     }
-    cloud.setApiKey(QStringLiteral("bench-key"));
-    cloud.setDevices(bench::devices(10));
-    cloud.setGzip(true);
 
     std::vector<bench::Clock::time_point> listRequests;
     QObject::connect(&cloud.server(), &FakeHttpServer::requestReceived, &app,

@@ -160,13 +160,9 @@ int main(int argc, char* argv[])
 
     FakeSensiboCloud cloud;
     FakeSite site;
-    if (!cloud.listen() || !site.listen()) {
-        std::printf("cannot listen on 127.0.0.1\n");
+    if (!bench::listenBenchServers(cloud, site, deviceCount)) {
         return 1;
     }
-    cloud.setApiKey(QStringLiteral("bench-key"));
-    cloud.setDevices(bench::devices(deviceCount));
-    cloud.setGzip(true);
 
     std::map<std::string, long long> kelvoMappings, floorMappings;
     int panelHeight = 0; // as seen on X, with --tray
