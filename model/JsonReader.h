@@ -276,7 +276,9 @@ inline QString JsonReader::plainString(QByteArrayView bytes)
         hash = hash * 31 + static_cast<uchar>(c);
     }
     Recent& recent = m_recent[hash % m_recent.size()];
-    if (recent.bytes.size() != bytes.size() || std::memcmp(recent.bytes.data(), bytes.data(), bytes.size()) != 0) {
+    // memcmp must not see the null pointer of a never-used slot or of an empty string, even for zero bytes.
+    if (recent.bytes.size() != bytes.size() ||
+        (!bytes.isEmpty() && std::memcmp(recent.bytes.data(), bytes.data(), bytes.size()) != 0)) {
         recent.bytes = bytes;
         recent.string = QString::fromLatin1(bytes);
     }

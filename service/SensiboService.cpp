@@ -56,7 +56,10 @@ SensiboService::SensiboService(Preferences& preferences, QNetworkAccessManager* 
 
 SensiboService::~SensiboService()
 {
-    // Wakes the refresh loop and aborts its load; both find the service gone and end.
+    // Aborts every transfer still running and wakes the refresh loop; each finds the service going and ends,
+    // changing nothing. Left running, a transfer would wait for ever once the network manager goes, and with it
+    // every task awaiting it.
+    m_lifetime.cancel();
     if (m_refreshTask) {
         m_refreshTask->cancel();
     }
@@ -221,7 +224,7 @@ QCoro::Task<> SensiboService::initialLoad()
 
 QCoro::Task<> SensiboService::fetchDevices()
 {
-    return fetchDevices(CancelToken());
+    return fetchDevices(m_lifetime);
 }
 
 QCoro::Task<> SensiboService::fetchDevices(CancelToken cancel)
@@ -233,7 +236,7 @@ QCoro::Task<> SensiboService::fetchDevices(CancelToken cancel)
     setIsLoading(true);
     QPointer<SensiboService> self(this);
     const DeviceListOutcome outcome = co_await m_client.listDevices(m_apiKey, cancel);
-    if (!self) {
+    if (!self || m_lifetime.isCancelled()) {
         co_return;
     }
     if (outcome.ok()) {
@@ -290,8 +293,8 @@ QCoro::Task<> SensiboService::updateACState(QString property, ACValue value)
     Q_EMIT devicesChanged();
 
     QPointer<SensiboService> self(this);
-    const StateChangeOutcome outcome = co_await m_client.changeState(m_apiKey, deviceId, property, value);
-    if (!self) {
+    const StateChangeOutcome outcome = co_await m_client.changeState(m_apiKey, deviceId, property, value, m_lifetime);
+    if (!self || m_lifetime.isCancelled()) {
         co_return;
     }
 

@@ -81,6 +81,8 @@ public:
 
     // For tests: the pause between refreshes.
     void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }
+    // For tests: how long one request may take.
+    void setRequestTimeout(int ms) { m_client.setTimeout(ms); }
     bool hasStartedInitialLoad() const { return m_hasStartedInitialLoad; }
 
 Q_SIGNALS:
@@ -108,6 +110,8 @@ private:
     QString m_apiKey;
     bool m_useMonochromeIcons = false;
 
+    // Cancelled when the service goes: ends every transfer it started, so that none waits on a reply for ever.
+    CancelToken m_lifetime;
     std::optional<CancelToken> m_refreshTask;
     bool m_hasStartedInitialLoad = false;
     std::chrono::milliseconds m_refreshInterval = defaultRefreshInterval;

@@ -65,6 +65,7 @@ private Q_SLOTS:
     void overlappingLoadsApplyInArrivalOrder();
     void replacingTheRefreshTaskStopsTheOldLoop();
     void serviceMayGoAwayWhileItsTasksWait();
+    void transfersEndWithTheService();
 
     void changeShowsAtOnceThenTakesTheConfirmedState();
     void powerOnForADeviceWithoutStateCreatesOne();
@@ -306,6 +307,24 @@ void tst_SensiboService::serviceMayGoAwayWhileItsTasksWait()
     const int total = m_cloud->requests().size();
     QTest::qWait(100);
     QCOMPARE(m_cloud->requests().size(), total);
+}
+
+void tst_SensiboService::transfersEndWithTheService()
+{
+    auto service = makeService();
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    m_cloud->setDelayMs(60'000); // no answer comes while the test runs
+    auto load = service->fetchDevices();
+    auto change = service->updateACState(QStringLiteral("on"), false);
+    QTRY_COMPARE(m_cloud->requests().size(), 3);
+    QVERIFY(!load.isReady());
+    QVERIFY(!change.isReady());
+
+    // Both end with the service, at once: neither is left waiting on a reply that the network manager would take
+    // with it when it goes, which would keep their tasks suspended for ever.
+    service.reset();
+    QVERIFY(load.isReady());
+    QVERIFY(change.isReady());
 }
 
 void tst_SensiboService::changeShowsAtOnceThenTakesTheConfirmedState()

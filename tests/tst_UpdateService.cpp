@@ -199,6 +199,7 @@ private Q_SLOTS:
     void dailyChecksHonourTheAutomaticCheckChoice();
     void restartingDailyChecksReplacesTheRunningTask();
     void dailyChecksEndWithTheService();
+    void checkInFlightEndsWithTheService();
 
     void opensOnlyWebAddresses_data();
     void opensOnlyWebAddresses();
@@ -628,6 +629,22 @@ void tst_UpdateService::dailyChecksEndWithTheService()
     const qsizetype settled = launch.site().requests().size();
     QTest::qWait(300);
     QCOMPARE(launch.site().requests().size(), settled);
+}
+
+void tst_UpdateService::checkInFlightEndsWithTheService()
+{
+    Launch launch;
+    launch.site().setNotice("Kelvo 2");
+    launch.site().setDelayMs(60'000); // no answer comes while the test runs
+    UpdateService& service = launch.start();
+    auto check = service.checkForUpdates(false);
+    QTRY_COMPARE(launch.site().requests().size(), 1);
+    QVERIFY(!check.isReady());
+
+    // The check ends with the service, at once, instead of waiting on a reply that the network manager would take
+    // with it when it goes, which would keep the task suspended for ever.
+    launch.stop();
+    QVERIFY(check.isReady());
 }
 
 void tst_UpdateService::opensOnlyWebAddresses_data()

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 struct Range {
     qsizetype start = 0;
@@ -47,13 +49,17 @@ QList<Range> existingLinks(const QString& text)
     return links;
 }
 
+// The links come in text order and never overlap, so only the first one that ends after `start` can overlap: a
+// binary search, not a pass over every link for every match, which made a long notice take quadratic time.
 bool overlapsAny(const QList<Range>& ranges, qsizetype start, qsizetype end)
 {
-    return std::any_of(ranges.cbegin(), ranges.cend(),
-                       [&](const Range& range) { return start < range.end && end > range.start; });
+    const auto first = std::upper_bound(ranges.cbegin(), ranges.cend(), start,
+                                        [](qsizetype position, const Range& range) { return position < range.end; });
+    return first != ranges.cend() && end > first->start;
 }
 
-// Collects the matches first and rewrites from the last to the first, so every earlier position stays valid.
+// Copies the text with each match outside the existing links rewritten, in one pass: replacing in place moved the
+// rest of the text once per match, quadratic in a long notice.
 template <typename Rewrite>
 QString rewriteMatches(const QString& text, const QRegularExpression& pattern, Rewrite rewrite)
 {
@@ -61,17 +67,22 @@ QString rewriteMatches(const QString& text, const QRegularExpression& pattern, R
         return text;
     }
     const QList<Range> links = existingLinks(text);
-    QList<QRegularExpressionMatch> matches;
+    QString result;
+    qsizetype copied = 0; // the text before this position is in the result
+    bool rewritten = false;
     for (auto it = pattern.globalMatch(text); it.hasNext();) {
-        QRegularExpressionMatch match = it.next();
+        const QRegularExpressionMatch match = it.next();
         if (!overlapsAny(links, match.capturedStart(), match.capturedEnd())) {
-            matches.append(std::move(match));
+            result += QStringView(text).sliced(copied, match.capturedStart() - copied);
+            result += rewrite(match);
+            copied = match.capturedEnd();
+            rewritten = true;
         }
     }
-    QString result = text;
-    for (auto it = matches.crbegin(); it != matches.crend(); ++it) {
-        result.replace(it->capturedStart(), it->capturedLength(), rewrite(*it));
+    if (!rewritten) {
+        return text;
     }
+    result += QStringView(text).sliced(copied);
     return result;
 }
 } // namespace

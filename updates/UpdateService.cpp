@@ -120,6 +120,8 @@ UpdateService::~UpdateService()
     if (m_periodicTask) {
         m_periodicTask->cancel();
     }
+    // Aborts a check still waiting for its answer; it finds the service going and ends, changing nothing.
+    m_lifetime.cancel();
 }
 
 QUrl UpdateService::defaultSiteUrl()
@@ -222,9 +224,11 @@ QCoro::Task<> UpdateService::checkForUpdates(bool suppressAlert)
     });
 
     QPointer<UpdateService> self(this);
+    const auto onGone = connect(m_lifetime.state(), &CancelState::cancelled, reply, &QNetworkReply::abort);
     co_await reply;
+    disconnect(onGone);
     reply->deleteLater();
-    if (!self) {
+    if (!self || m_lifetime.isCancelled()) {
         co_return;
     }
 

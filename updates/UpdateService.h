@@ -101,5 +101,7 @@ private:
     bool m_showUpdateAlert = false;
     bool m_isChecking = false;
     bool m_autoCheckForUpdates = true;
+    // Cancelled when the service goes: ends a check's transfer, so that it never waits on a reply for ever.
+    CancelToken m_lifetime;
     std::optional<CancelToken> m_periodicTask;
 };
