@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 PYTHON ?= /usr/bin/python3
 E2E = $(PYTHON) tests/e2e/run_e2e.py $(BUILD_DIR)
 
-.PHONY: all deps configure build run test e2e bench clean install uninstall demo
+.PHONY: all deps configure build run test e2e bench clean install uninstall demo test-asan fuzz
 
 all: build
 
@@ -34,6 +34,34 @@ bench: deps
 	@cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-bench -j$(JOBS)
 	@for b in $(BUILD_DIR)-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The whole test suite under AddressSanitizer (with leak checking) and UndefinedBehaviorSanitizer.
+ASAN_DIR ?= build-asan
+SANITIZE = -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+test-asan: deps
+	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" >/dev/null
+	@cmake --build $(ASAN_DIR) -j$(JOBS)
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+# libFuzzer targets built with clang; each runs FUZZ_SECONDS on a copy of its seed corpus.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = fuzz_decoding fuzz_linkify fuzz_preferences
+fuzz:
+	@bash scripts/install-fuzz-deps
+	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DKELVO_BUILD_FUZZ=ON -DKELVO_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j$(JOBS) --target $(FUZZ_TARGETS)
+	@for t in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/artifacts/$$t && \
+		cp -n tests/fuzz/corpus/$$t/* $(FUZZ_DIR)/corpus/$$t/ 2>/dev/null; \
+		echo "== $$t for $(FUZZ_SECONDS) s"; \
+		QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+		$(FUZZ_DIR)/tests/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 \
+			-artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ $(FUZZ_DIR)/corpus/$$t || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench
