@@ -2,6 +2,7 @@
 // Prints the median over many runs, the fastest run, the JSON reader's check of the answer alone (no records built),
 // and QJsonDocument's parse alone for comparison; no assertions.
 
+#include "bench/BenchSupport.h"
 #include "model/Decoding.h"
 #include "model/JsonReader.h"
 
@@ -19,19 +20,6 @@
 #include <vector>
 
 namespace {
-
-std::string cpuModel()
-{
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            const auto colon = line.find(':');
-            return colon == std::string::npos ? line : line.substr(colon + 2);
-        }
-    }
-    return "unknown CPU";
-}
 
 QByteArray numberList(std::initializer_list<int> values)
 {
@@ -108,7 +96,7 @@ template <typename Work> Timing time(int runs, Work work)
 
 int main()
 {
-    std::printf("bench_decode: %u cores, %s\n", std::thread::hardware_concurrency(), cpuModel().c_str());
+    std::printf("bench_decode: %u cores, %s\n", std::thread::hardware_concurrency(), bench::cpuModel().c_str());
     std::printf("Median of many runs; \"best\" is the fastest run, \"check\" is JsonReader going through the answer\n"
                 "without building records, \"parse\" is QJsonDocument::fromJson alone.\n");
     std::printf("%8s %10s %6s %12s %12s %12s %12s %12s\n", "devices", "bytes", "runs", "µs/answer", "µs/device",
