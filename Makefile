@@ -48,7 +48,7 @@ test-asan: deps
 # libFuzzer targets built with clang; each runs FUZZ_SECONDS on a copy of its seed corpus.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = fuzz_decoding fuzz_linkify fuzz_preferences
+FUZZ_TARGETS ?= fuzz_decoding fuzz_linkify fuzz_preferences
 fuzz:
 	@bash scripts/install-fuzz-deps
 	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

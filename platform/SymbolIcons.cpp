@@ -57,7 +57,11 @@ QString symbolFamily()
         if (!file.open(QIODevice::ReadOnly)) {
             return QString();
         }
-        const int id = QFontDatabase::addApplicationFontFromData(file.readAll());
+        // Stored uncompressed, the font is read where it lies in the program; only when it is not does it take a copy.
+        const uchar* mapped = file.map(0, file.size());
+        const QByteArray data = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size())
+                                       : file.readAll();
+        const int id = QFontDatabase::addApplicationFontFromData(data);
         return QFontDatabase::applicationFontFamilies(id).value(0);
     }();
     return family;

@@ -1,5 +1,8 @@
+#include "tests/support/LinkifyPatterns.h"
 #include "updates/Linkify.h"
 
+#include <QList>
+#include <QRandomGenerator>
 #include <QTest>
 
 class tst_Linkify : public QObject
@@ -10,6 +13,8 @@ private Q_SLOTS:
     void rewritesAddressesAndLeavesLinksAlone_data();
     void rewritesAddressesAndLeavesLinksAlone();
     void rewritingFromTheEndMatchesRewritingFromTheStart();
+    void agreesWithThePatternsOnRandomText();
+    void longLinesOfUnclosedBracketsAreLeftAlone();
 };
 
 void tst_Linkify::rewritesAddressesAndLeavesLinksAlone_data()
@@ -88,6 +93,15 @@ void tst_Linkify::rewritesAddressesAndLeavesLinksAlone_data()
     QTest::newRow("reference definition") << QStringLiteral("Notes [here][1].\n\n[1]: https://a.example/notes")
                                           << QStringLiteral("Notes [here][1].\n\n[1]: https://a.example/notes");
 
+    QTest::newRow("reference definition indented three spaces")
+        << QStringLiteral("   [1]: https://a.example") << QStringLiteral("   [1]: https://a.example");
+    QTest::newRow("four spaces make no reference definition")
+        << QStringLiteral("    [1]: https://a.example")
+        << QStringLiteral("    [1]: [https://a.example](https://a.example)");
+    QTest::newRow("reference definition only at the start of a line")
+        << QStringLiteral("see [1]: https://a.example")
+        << QStringLiteral("see [1]: [https://a.example](https://a.example)");
+
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("nothing to link") << QStringLiteral("Kelvo 2 is here.") << QStringLiteral("Kelvo 2 is here.");
 }
@@ -111,6 +125,49 @@ void tst_Linkify::rewritingFromTheEndMatchesRewritingFromTheStart()
                          bracketed + QStringLiteral("(https://") + domain + QLatin1Char(')'));
     }
     QCOMPARE(linkify(text), stepwise);
+}
+
+void tst_Linkify::agreesWithThePatternsOnRandomText()
+{
+    // Pieces that matter to the rules, so that short random texts reach every branch: nested and unclosed brackets,
+    // targets cut by a newline, definitions after up to four spaces, domains and addresses.
+    const QStringList pieces = {
+        QStringLiteral("["),      QStringLiteral("]"),       QStringLiteral("("),           QStringLiteral(")"),
+        QStringLiteral("\n"),     QStringLiteral("\r"),      QStringLiteral(" "),           QStringLiteral(":"),
+        QStringLiteral("."),      QStringLiteral("-"),       QStringLiteral("a"),           QStringLiteral("bc"),
+        QStringLiteral("1"),      QStringLiteral("!"),       QStringLiteral(">"),           QStringLiteral("\u00a0"),
+        QStringLiteral("ex.com"), QStringLiteral("http://"), QStringLiteral("https://x.y"), QStringLiteral("é"),
+        QStringLiteral("🎉"),      QStringLiteral("  "),      QStringLiteral("]: "),
+    };
+    QRandomGenerator random(20261207);
+    for (int round = 0; round < 30000; ++round) {
+        QString text;
+        const int length = random.bounded(1, 28);
+        for (int i = 0; i < length; ++i) {
+            text += pieces[random.bounded(int(pieces.size()))];
+        }
+        const QString expected = linkifyWithPatterns(text);
+        if (linkify(text) != expected) {
+            QCOMPARE(linkify(text), expected); // reports the text that differs
+        }
+    }
+}
+
+void tst_Linkify::longLinesOfUnclosedBracketsAreLeftAlone()
+{
+    // A notice can be up to 1 MiB. Each of these once made the closing character be looked for again from every
+    // "[", which took minutes; they hold no link and no address, so they come back as they went in.
+    const QList<QString> texts = {
+        QStringLiteral("[x](").repeated(250000),     // inline targets that never close
+        QStringLiteral("[x][").repeated(250000),     // references that never close
+        QStringLiteral("[ex.com ").repeated(120000), // domains that never close
+        QStringLiteral("[a [b] ").repeated(140000),  // link texts that never close
+    };
+    for (const QString& text : texts) {
+        QCOMPARE(linkify(text), text);
+    }
+    QCOMPARE(linkify(QStringLiteral("[x](").repeated(100000) + QLatin1Char(')')),
+             QStringLiteral("[x](").repeated(100000) + QLatin1Char(')'));
 }
 
 QTEST_APPLESS_MAIN(tst_Linkify)
