@@ -6,6 +6,7 @@
 #include "platform/Preferences.h"
 #include "platform/SymbolIcons.h"
 #include "service/SensiboService.h"
+#include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
 
 #include <QCoroTask>
@@ -13,9 +14,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QMenu>
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -89,22 +88,16 @@ private:
     QImage rowIcon(const QString& row) const;
     QImage symbol(const QString& name, const QColor& color) const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Preferences> m_preferences;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<FakeSensiboCloud> m_cloud;
+    std::unique_ptr<CloudFixture> m_fixture;
     std::unique_ptr<SensiboService> m_service;
     std::unique_ptr<ClimateControls> m_controls;
 };
 
 void tst_ClimateControls::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_preferences = std::make_unique<Preferences>(m_dir->path());
-    m_network = std::make_unique<QNetworkAccessManager>();
-    m_cloud = std::make_unique<FakeSensiboCloud>();
-    QVERIFY(m_cloud->listen());
-    m_service = std::make_unique<SensiboService>(*m_preferences, m_network.get(), m_cloud->baseUrl());
+    m_fixture = std::make_unique<CloudFixture>();
+    QVERIFY(m_fixture->listening);
+    m_service = m_fixture->makeService();
     m_service->setApiKey("test-key");
 }
 
@@ -112,21 +105,18 @@ void tst_ClimateControls::cleanup()
 {
     m_controls.reset();
     m_service.reset();
-    m_cloud.reset();
-    m_network.reset();
-    m_preferences.reset();
-    m_dir.reset();
+    m_fixture.reset();
 }
 
 // Loads `device` as the account's only one (and so the selected one) and shows the rows for it.
 void tst_ClimateControls::show(const QJsonObject& device)
 {
-    m_cloud->setDevices({device});
+    m_fixture->cloud.setDevices({device});
     QCoro::waitFor(m_service->fetchDevices());
     QCOMPARE(m_service->selectedDeviceId(), std::optional<QString>(device["id"].toString()));
     m_controls = std::make_unique<ClimateControls>(*m_service, 110);
     m_controls->show();
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
 }
 
 void tst_ClimateControls::act(const QString& control, const QString& choice)
@@ -162,7 +152,7 @@ QStringList tst_ClimateControls::visibleRows() const
 QList<FakeHttpServer::Request> tst_ClimateControls::changes() const
 {
     QList<FakeHttpServer::Request> patches;
-    for (const auto& request : m_cloud->requests()) {
+    for (const auto& request : m_fixture->cloud.requests()) {
         if (request.method == "PATCH") {
             patches.append(request);
         }
@@ -193,7 +183,7 @@ void tst_ClimateControls::offDeviceShowsOnlyPowerUntilSwitchedOn()
     QCOMPARE(visibleRows(), allRows);
     QCOMPARE(rowIcon("powerRow"), symbol("power.circle.fill", systemGreen(m_controls->palette())));
 
-    QTRY_COMPARE(m_cloud->stateChangeCount(), 1);
+    QTRY_COMPARE(m_fixture->cloud.stateChangeCount(), 1);
     QCOMPARE(changes().first().target, QByteArray("/api/v2/pods/abc123/acStates/on?apiKey=test-key"));
     QCOMPARE(QJsonDocument::fromJson(changes().first().body), QJsonDocument(QJsonObject{{"newValue", true}}));
 }
@@ -284,7 +274,7 @@ void tst_ClimateControls::eachControlSendsExactlyOneChange()
     act(control, choice);
     QCOMPARE(changed.count(), 1); // one change asked of the service, shown at once
 
-    QTRY_COMPARE(m_cloud->stateChangeCount(), 1);
+    QTRY_COMPARE(m_fixture->cloud.stateChangeCount(), 1);
     QTRY_COMPARE(changed.count(), 2); // and the cloud's answer applied
     QCOMPARE(changes().size(), 1);
     QCOMPARE(changes().first().target, "/api/v2/pods/abc123/acStates/" + property.toUtf8() + "?apiKey=test-key");
@@ -334,7 +324,7 @@ void tst_ClimateControls::stepperStaysInsideTheRange()
     QCOMPARE(stepper->plusButton()->isEnabled(), plusEnabled);
 
     act("temperatureStepper", step);
-    QTRY_COMPARE(m_cloud->stateChangeCount(), 1);
+    QTRY_COMPARE(m_fixture->cloud.stateChangeCount(), 1);
     QCOMPARE(QJsonDocument::fromJson(changes().first().body), QJsonDocument(QJsonObject{{"newValue", sent}}));
 }
 
@@ -369,7 +359,8 @@ void tst_ClimateControls::iconsAndNamesFollowTheState()
 
     QCoro::waitFor(m_service->updateACState("mode", QString("auto")));
     QCOMPARE(rowIcon("modeRow"), symbol("arrow.triangle.2.circlepath", primary));
-    m_cloud->setAcStateProperty("abc123", "mode", "smart"); // set on the unit itself; the cloud refuses it from us
+    m_fixture->cloud.setAcStateProperty("abc123", "mode",
+                                        "smart"); // set on the unit itself; the cloud refuses it from us
     QCoro::waitFor(m_service->fetchDevices());
     QCOMPARE(mode->text(), "Smart");
     QCOMPARE(rowIcon("modeRow"), symbol("air.conditioner.horizontal", primary));
@@ -389,15 +380,15 @@ void tst_ClimateControls::switchFollowsTheStateNotTheClick()
     // The cloud refuses: the service shows the change, then reloads and brings the old value back.
     FakeHttpServer::Response refused;
     refused.status = 500;
-    m_cloud->overrideStateChange(refused);
-    const int loadsBefore = m_cloud->deviceListCount();
+    m_fixture->cloud.overrideStateChange(refused);
+    const int loadsBefore = m_fixture->cloud.deviceListCount();
     act("lightSwitch", {});
     QVERIFY(!light->isChecked());
-    QTRY_COMPARE(m_cloud->deviceListCount(), loadsBefore + 1);
+    QTRY_COMPARE(m_fixture->cloud.deviceListCount(), loadsBefore + 1);
     QTRY_VERIFY(light->isChecked());
 
     // A change made elsewhere moves it too.
-    m_cloud->setAcStateProperty("abc123", "light", "off");
+    m_fixture->cloud.setAcStateProperty("abc123", "light", "off");
     QCoro::waitFor(m_service->fetchDevices());
     QVERIFY(!light->isChecked());
 }
@@ -422,7 +413,7 @@ void tst_ClimateControls::everyControlIsNamedAndWorksFromTheKeyboard()
 
     auto* power = m_controls->findChild<ToggleSwitch*>("powerSwitch");
     QTest::keyClick(power, Qt::Key_Space);
-    QTRY_COMPARE(m_cloud->stateChangeCount(), 1);
+    QTRY_COMPARE(m_fixture->cloud.stateChangeCount(), 1);
     QCOMPARE(QJsonDocument::fromJson(changes().first().body), QJsonDocument(QJsonObject{{"newValue", false}}));
 
     QCoro::waitFor(m_service->updateACState("on", true));

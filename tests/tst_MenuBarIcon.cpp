@@ -1,12 +1,11 @@
 #include "app/MenuBarIcon.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
+#include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
 
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -25,31 +24,22 @@ private Q_SLOTS:
     void renderHonoursOpacity();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Preferences> m_preferences;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<FakeSensiboCloud> m_cloud;
+    std::unique_ptr<CloudFixture> m_fixture;
     std::unique_ptr<SensiboService> m_service;
 };
 
 void tst_MenuBarIcon::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_preferences = std::make_unique<Preferences>(m_dir->path());
-    m_preferences->setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("test-key"));
-    m_network = std::make_unique<QNetworkAccessManager>();
-    m_cloud = std::make_unique<FakeSensiboCloud>();
-    QVERIFY(m_cloud->listen());
-    m_service = std::make_unique<SensiboService>(*m_preferences, m_network.get(), m_cloud->baseUrl());
+    m_fixture = std::make_unique<CloudFixture>();
+    QVERIFY(m_fixture->listening);
+    m_fixture->preferences.setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("test-key"));
+    m_service = m_fixture->makeService();
 }
 
 void tst_MenuBarIcon::cleanup()
 {
     m_service.reset();
-    m_cloud.reset();
-    m_network.reset();
-    m_preferences.reset();
-    m_dir.reset();
+    m_fixture.reset();
 }
 
 void tst_MenuBarIcon::restsFullyOpaqueWhileNotLoading()
@@ -73,7 +63,7 @@ void tst_MenuBarIcon::pulsesFromTheFirstMomentOfALoad()
     connect(&icon, &MenuBarIcon::pulsePhaseChanged, this, [&] { phases.append(icon.pulsePhase()); });
     connect(&icon, &MenuBarIcon::iconChanged, this, [&] { lowest = std::min(lowest, icon.opacity()); });
 
-    m_cloud->setDelayMs(600);
+    m_fixture->cloud.setDelayMs(600);
     m_service->fetchDevices();
     QCOMPARE(m_service->isLoading(), true);
     QCOMPARE(phases, QList<bool>{true}); // the first flip does not wait for a step
@@ -91,7 +81,7 @@ void tst_MenuBarIcon::pulsesFromTheFirstMomentOfALoad()
 void tst_MenuBarIcon::endOfLoadingRestoresFullOpacityAtOnce()
 {
     MenuBarIcon icon(*m_service, {10s, 40}); // one flip, then a long step: the phase stays true until loading ends
-    m_cloud->setDelayMs(200);
+    m_fixture->cloud.setDelayMs(200);
     bool phaseWhenDone = true;
     qreal opacityWhenDone = 0;
     connect(m_service.get(), &SensiboService::isLoadingChanged, this, [&] {
@@ -114,8 +104,8 @@ void tst_MenuBarIcon::pictureFollowsTheSelectedDevice()
 {
     MenuBarIcon icon(*m_service, {20ms, 20});
     QSignalSpy changed(&icon, &MenuBarIcon::iconChanged);
-    m_cloud->setDevices({FakeSensiboCloud::makeDevice("a", "Den", true, "cool"),
-                         FakeSensiboCloud::makeDevice("b", "Hall", true, "heat")});
+    m_fixture->cloud.setDevices({FakeSensiboCloud::makeDevice("a", "Den", true, "cool"),
+                                 FakeSensiboCloud::makeDevice("b", "Hall", true, "heat")});
     QCoro::waitFor(m_service->fetchDevices());
     QCOMPARE(icon.iconName(), QStringLiteral("ac-cool"));
     m_service->setSelectedDeviceId(QStringLiteral("b"));

@@ -4,6 +4,7 @@
 #include "panel/PanelStyle.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
+#include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
 #include "updates/UpdateService.h"
 
@@ -11,10 +12,8 @@
 #include <QCoroTask>
 #include <QJsonArray>
 #include <QLabel>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -71,10 +70,7 @@ private:
     QString visibleState() const;
     int deviceListRequests() const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Preferences> m_preferences;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<FakeSensiboCloud> m_cloud;
+    std::unique_ptr<CloudFixture> m_fixture;
     std::unique_ptr<SensiboService> m_service;
     std::unique_ptr<UpdateService> m_updater;
     QList<QUrl> m_opened;
@@ -86,16 +82,14 @@ private:
 
 void tst_MenuBarView::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_preferences = std::make_unique<Preferences>(m_dir->path());
-    m_network = std::make_unique<QNetworkAccessManager>();
-    m_cloud = std::make_unique<FakeSensiboCloud>();
-    QVERIFY(m_cloud->listen());
-    m_service = std::make_unique<SensiboService>(*m_preferences, m_network.get(), m_cloud->baseUrl());
+    m_fixture = std::make_unique<CloudFixture>();
+    QVERIFY(m_fixture->listening);
+    m_service = m_fixture->makeService();
     UpdateServiceHooks hooks;
     hooks.log = [](const QString&) {};
     hooks.openUrl = [this](const QUrl& url) { m_opened.append(url); };
-    m_updater = std::make_unique<UpdateService>(*m_preferences, m_network.get(), QUrl("https://kelvo.invalid"), hooks);
+    m_updater = std::make_unique<UpdateService>(m_fixture->preferences, &m_fixture->network,
+                                                QUrl("https://kelvo.invalid"), hooks);
     m_opened.clear();
     m_settingsOpened = 0;
 }
@@ -106,10 +100,7 @@ void tst_MenuBarView::cleanup()
     m_view = nullptr;
     m_updater.reset();
     m_service.reset();
-    m_cloud.reset();
-    m_network.reset();
-    m_preferences.reset();
-    m_dir.reset();
+    m_fixture.reset();
 }
 
 void tst_MenuBarView::createView()
@@ -125,7 +116,7 @@ void tst_MenuBarView::createView()
 // The account holds `devices`; the key is set and one load has ended; the panel is open.
 void tst_MenuBarView::load(const QJsonArray& devices)
 {
-    m_cloud->setDevices(devices);
+    m_fixture->cloud.setDevices(devices);
     m_service->setApiKey("test-key");
     QCoro::waitFor(m_service->fetchDevices());
     createView();
@@ -133,7 +124,7 @@ void tst_MenuBarView::load(const QJsonArray& devices)
     // The appearance started the first load and the periodic refresh, which loads at once: let both end.
     QCoro::waitFor(m_service->initialLoad());
     QTRY_VERIFY(!m_service->isLoading());
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
 }
 
 template <typename T> T* tst_MenuBarView::find(const QString& name) const
@@ -159,7 +150,7 @@ QString tst_MenuBarView::visibleState() const
 
 int tst_MenuBarView::deviceListRequests() const
 {
-    return int(std::count_if(m_cloud->requests().cbegin(), m_cloud->requests().cend(),
+    return int(std::count_if(m_fixture->cloud.requests().cbegin(), m_fixture->cloud.requests().cend(),
                              [](const auto& request) { return request.method == "GET"; }));
 }
 
@@ -180,7 +171,7 @@ void tst_MenuBarView::noKeyStateWinsWhileLoadingAndWithDevicesHeld()
 
     // A load under way, then the key cleared.
     m_service->setApiKey("test-key");
-    m_cloud->setDelayMs(300);
+    m_fixture->cloud.setDelayMs(300);
     QSignalSpy loading(m_service.get(), &SensiboService::isLoadingChanged);
     m_service->fetchDevices();
     QVERIFY(m_service->isLoading());
@@ -192,7 +183,7 @@ void tst_MenuBarView::noKeyStateWinsWhileLoadingAndWithDevicesHeld()
 void tst_MenuBarView::loadingStateOnlyWhileThereAreNoDevices()
 {
     m_service->setApiKey("test-key");
-    m_cloud->setDelayMs(200);
+    m_fixture->cloud.setDelayMs(200);
     createView();
     m_service->fetchDevices();
     QCOMPARE(visibleState(), "loadingState");
@@ -211,7 +202,7 @@ void tst_MenuBarView::loadingStateOnlyWhileThereAreNoDevices()
 void tst_MenuBarView::errorOrNoDevices()
 {
     m_service->setApiKey("test-key");
-    m_cloud->overrideDeviceList(failure(401), 1);
+    m_fixture->cloud.overrideDeviceList(failure(401), 1);
     createView();
     QCoro::waitFor(m_service->fetchDevices());
     QCOMPARE(visibleState(), "messageState");
@@ -222,7 +213,7 @@ void tst_MenuBarView::errorOrNoDevices()
     QCOMPARE(message->palette().color(QPalette::WindowText), systemRed(m_view->palette()));
     QVERIFY(!shows("updateLine"));
 
-    m_cloud->setDevices({});
+    m_fixture->cloud.setDevices({});
     QCoro::waitFor(m_service->fetchDevices());
     QCOMPARE(visibleState(), "messageState");
     QVERIFY(!shows("errorText"));
@@ -268,7 +259,7 @@ void tst_MenuBarView::pickerListsTheDevicesInOrderAndSelects()
     QCOMPARE(m_service->selectedDeviceId(), std::optional<QString>("def456"));
     QCOMPARE(picker->currentIndex(), 2);
     QCOMPARE(find<QLabel>("temperatureReadingText")->text(), "25°C");
-    QVERIFY(m_cloud->requests().isEmpty());
+    QVERIFY(m_fixture->cloud.requests().isEmpty());
 
     // A selection made elsewhere shows in the picker; none shows no item.
     m_service->setSelectedDeviceId(QString("ghi789"));
@@ -350,7 +341,7 @@ void tst_MenuBarView::failedRefreshKeepsTheDevicesAndShowsTheMessageInTheFooter(
     load({FakeSensiboCloud::makeDevice("abc123", "Living Room")});
     QVERIFY(!shows("footerError"));
 
-    m_cloud->overrideDeviceList(failure(500), 1);
+    m_fixture->cloud.overrideDeviceList(failure(500), 1);
     QTest::mouseClick(find<QToolButton>("refreshButton"), Qt::LeftButton);
     QTRY_VERIFY(m_service->errorMessage().has_value());
     QCOMPARE(visibleState(), "deviceView");
@@ -361,7 +352,7 @@ void tst_MenuBarView::failedRefreshKeepsTheDevicesAndShowsTheMessageInTheFooter(
     QCOMPARE(footer->palette().color(QPalette::WindowText), systemRed(m_view->palette()));
 
     // A message too long for the line is cut at its end, on one line.
-    m_cloud->overrideDeviceList(
+    m_fixture->cloud.overrideDeviceList(
         [] {
             FakeHttpServer::Response wrong;
             wrong.body = R"({"status": "success", "result": [{"id": "abc123", "room": {"name": 42}}]})";
@@ -387,12 +378,12 @@ void tst_MenuBarView::buttonsCallTheServiceAndTheSettings()
     QCOMPARE(m_settingsOpened, 1);
 
     m_service->setApiKey("test-key");
-    m_cloud->overrideDeviceList(failure(500), 1);
+    m_fixture->cloud.overrideDeviceList(failure(500), 1);
     QCoro::waitFor(m_service->fetchDevices());
     QCOMPARE(visibleState(), "messageState");
     QTest::mouseClick(find<QPushButton>("messageSettingsButton"), Qt::LeftButton);
     QCOMPARE(m_settingsOpened, 2);
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
     QTest::mouseClick(find<QPushButton>("retryButton"), Qt::LeftButton);
     QTRY_COMPARE(visibleState(), "deviceView");
     QCOMPARE(deviceListRequests(), 1);
@@ -406,7 +397,7 @@ void tst_MenuBarView::buttonsCallTheServiceAndTheSettings()
     }
     QTest::mouseClick(find<QToolButton>("settingsButton"), Qt::LeftButton);
     QCOMPARE(m_settingsOpened, 3);
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
     QTest::mouseClick(find<QToolButton>("refreshButton"), Qt::LeftButton);
     QTRY_COMPARE(deviceListRequests(), 1);
 }

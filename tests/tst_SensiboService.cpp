@@ -1,12 +1,11 @@
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
+#include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -85,47 +84,38 @@ private:
     std::unique_ptr<SensiboService> makeService(const QString& key = QStringLiteral("test-key"));
     void loadDevices(SensiboService& service, const QJsonArray& devices);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Preferences> m_preferences;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<FakeSensiboCloud> m_cloud;
+    std::unique_ptr<CloudFixture> m_fixture;
 };
 
 void tst_SensiboService::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_preferences = std::make_unique<Preferences>(m_dir->path());
-    m_network = std::make_unique<QNetworkAccessManager>();
-    m_cloud = std::make_unique<FakeSensiboCloud>();
-    QVERIFY(m_cloud->listen());
+    m_fixture = std::make_unique<CloudFixture>();
+    QVERIFY(m_fixture->listening);
 }
 
 void tst_SensiboService::cleanup()
 {
-    m_cloud.reset();
-    m_network.reset();
-    m_preferences.reset();
-    m_dir.reset();
+    m_fixture.reset();
 }
 
 std::unique_ptr<SensiboService> tst_SensiboService::makeService(const QString& key)
 {
     if (!key.isNull()) {
-        m_preferences->setText(QStringLiteral("sensiboAPIKey"), key);
+        m_fixture->preferences.setText(QStringLiteral("sensiboAPIKey"), key);
     }
-    return std::make_unique<SensiboService>(*m_preferences, m_network.get(), m_cloud->baseUrl());
+    return m_fixture->makeService();
 }
 
 void tst_SensiboService::loadDevices(SensiboService& service, const QJsonArray& devices)
 {
-    m_cloud->setDevices(devices);
+    m_fixture->cloud.setDevices(devices);
     QCoro::waitFor(service.fetchDevices());
     QVERIFY2(!service.errorMessage(), qPrintable(service.errorMessage().value_or(QString())));
 }
 
 void tst_SensiboService::startsQuietWithNothingStored()
 {
-    SensiboService service(*m_preferences, m_network.get(), m_cloud->baseUrl());
+    SensiboService service(m_fixture->preferences, &m_fixture->network, m_fixture->cloud.baseUrl());
     QCOMPARE(service.apiKey(), QString());
     QCOMPARE(service.useMonochromeIcons(), false);
     QCoro::waitFor(service.initialLoad());
@@ -134,33 +124,34 @@ void tst_SensiboService::startsQuietWithNothingStored()
     QCOMPARE(service.hasStartedInitialLoad(), false);
     QCOMPARE(service.menuBarIconName(), QStringLiteral("ac-off"));
     QTest::qWait(50);
-    QCOMPARE(m_cloud->requests().size(), 0);
+    QCOMPARE(m_fixture->cloud.requests().size(), 0);
 }
 
 void tst_SensiboService::startWithAKeyLoadsTwiceThenEveryInterval()
 {
-    m_preferences->setBool(QStringLiteral("useMonochromeIcons"), true);
+    m_fixture->preferences.setBool(QStringLiteral("useMonochromeIcons"), true);
     auto service = makeService();
     QCOMPARE(service->useMonochromeIcons(), true);
-    m_cloud->setDevices({FakeSensiboCloud::makeDevice("a1", "Lounge"), FakeSensiboCloud::makeDevice("b2", "Den"),
-                         FakeSensiboCloud::makeDevice("c3", "Office")});
+    m_fixture->cloud.setDevices({FakeSensiboCloud::makeDevice("a1", "Lounge"),
+                                 FakeSensiboCloud::makeDevice("b2", "Den"),
+                                 FakeSensiboCloud::makeDevice("c3", "Office")});
     service->setRefreshInterval(1h);
 
     service->initialLoad();
     service->initialLoad(); // arrives during the first load: nothing more
     QCOMPARE(service->isLoading(), true);
-    QTRY_COMPARE(deviceListRequests(*m_cloud), 2);
+    QTRY_COMPARE(deviceListRequests(m_fixture->cloud), 2);
     QCOMPARE(service->selectedDeviceId(), QStringLiteral("a1"));
     QTRY_COMPARE(service->isLoading(), false);
     QCoro::waitFor(service->initialLoad()); // once per run, whatever happens later
     QTest::qWait(100);
-    QCOMPARE(deviceListRequests(*m_cloud), 2);
+    QCOMPARE(deviceListRequests(m_fixture->cloud), 2);
 
     // With a short pause the loop keeps loading by itself.
     auto fast = makeService();
     fast->setRefreshInterval(50ms);
     fast->initialLoad();
-    QTRY_VERIFY(deviceListRequests(*m_cloud) >= 6);
+    QTRY_VERIFY(deviceListRequests(m_fixture->cloud) >= 6);
 }
 
 void tst_SensiboService::selectionRule()
@@ -196,7 +187,7 @@ void tst_SensiboService::failedLoadKeepsTheLastGoodList()
     service->setSelectedDeviceId(service->devices().last().id);
     const auto before = service->devices();
 
-    m_cloud->overrideDeviceList(respond(401), 1);
+    m_fixture->cloud.overrideDeviceList(respond(401), 1);
     QCoro::waitFor(service->fetchDevices());
     QCOMPARE(service->errorMessage(), QStringLiteral("Invalid API key"));
     QCOMPARE(service->devices(), before);
@@ -216,13 +207,13 @@ void tst_SensiboService::failedLoadKeepsTheLastGoodList()
 void tst_SensiboService::earlierMessageStaysWhileLoading()
 {
     auto service = makeService();
-    m_cloud->overrideDeviceList(respond(500), 1);
+    m_fixture->cloud.overrideDeviceList(respond(500), 1);
     QCoro::waitFor(service->fetchDevices());
     QCOMPARE(service->errorMessage(), QStringLiteral("Server error (500)"));
 
-    m_cloud->setDelayMs(200);
+    m_fixture->cloud.setDelayMs(200);
     service->fetchDevices();
-    QTRY_COMPARE(m_cloud->requests().size(), 2);
+    QTRY_COMPARE(m_fixture->cloud.requests().size(), 2);
     QCOMPARE(service->isLoading(), true);
     QCOMPARE(service->errorMessage(), QStringLiteral("Server error (500)"));
     QTRY_COMPARE(service->isLoading(), false);
@@ -256,7 +247,8 @@ void tst_SensiboService::propertiesNotifyOnlyOnChange()
     service->setUseMonochromeIcons(true);
     QCOMPARE(key.size(), 1);
     QCOMPARE(monochrome.size(), 1);
-    QCOMPARE(m_preferences->text(QStringLiteral("sensiboAPIKey")), QStringLiteral("test-key")); // never stored here
+    QCOMPARE(m_fixture->preferences.text(QStringLiteral("sensiboAPIKey")),
+             QStringLiteral("test-key")); // never stored here
 }
 
 void tst_SensiboService::overlappingLoadsApplyInArrivalOrder()
@@ -264,10 +256,10 @@ void tst_SensiboService::overlappingLoadsApplyInArrivalOrder()
     auto service = makeService();
     const QJsonArray older{deviceWith("old", {{"on", false}})};
     const QJsonArray newer{deviceWith("new", {{"on", true}})};
-    m_cloud->overrideDeviceList(respond(200, listOf(older), 400), 1);
+    m_fixture->cloud.overrideDeviceList(respond(200, listOf(older), 400), 1);
     service->fetchDevices();
-    QTRY_COMPARE(m_cloud->requests().size(), 1);
-    m_cloud->overrideDeviceList(respond(200, listOf(newer)), 1);
+    QTRY_COMPARE(m_fixture->cloud.requests().size(), 1);
+    m_fixture->cloud.overrideDeviceList(respond(200, listOf(newer)), 1);
     service->fetchDevices();
 
     QTRY_COMPARE(service->selectedDeviceId(), QStringLiteral("new"));
@@ -281,42 +273,42 @@ void tst_SensiboService::replacingTheRefreshTaskStopsTheOldLoop()
     auto service = makeService();
     service->setRefreshInterval(30ms);
     service->startRefreshTask();
-    QTRY_VERIFY(deviceListRequests(*m_cloud) >= 3);
+    QTRY_VERIFY(deviceListRequests(m_fixture->cloud) >= 3);
 
     service->setRefreshInterval(1h);
     service->startRefreshTask(); // loads at once, then sleeps an hour; the fast loop must be gone
     QTRY_COMPARE(service->isLoading(), false);
-    const int settled = deviceListRequests(*m_cloud);
+    const int settled = deviceListRequests(m_fixture->cloud);
     QTest::qWait(300);
-    QVERIFY(deviceListRequests(*m_cloud) - settled <= 1); // at most the old loop's load already in flight
-    const int after = deviceListRequests(*m_cloud);
+    QVERIFY(deviceListRequests(m_fixture->cloud) - settled <= 1); // at most the old loop's load already in flight
+    const int after = deviceListRequests(m_fixture->cloud);
     QTest::qWait(300);
-    QCOMPARE(deviceListRequests(*m_cloud), after);
+    QCOMPARE(deviceListRequests(m_fixture->cloud), after);
 }
 
 void tst_SensiboService::serviceMayGoAwayWhileItsTasksWait()
 {
     auto service = makeService();
     service->setRefreshInterval(20ms);
-    m_cloud->setDelayMs(150);
+    m_fixture->cloud.setDelayMs(150);
     service->startRefreshTask();
     service->fetchDevices();
-    QTRY_VERIFY(m_cloud->requests().size() >= 2);
+    QTRY_VERIFY(m_fixture->cloud.requests().size() >= 2);
     service.reset();
     QTest::qWait(400); // the aborted load and the woken loop resume and find the service gone
-    const int total = m_cloud->requests().size();
+    const int total = m_fixture->cloud.requests().size();
     QTest::qWait(100);
-    QCOMPARE(m_cloud->requests().size(), total);
+    QCOMPARE(m_fixture->cloud.requests().size(), total);
 }
 
 void tst_SensiboService::transfersEndWithTheService()
 {
     auto service = makeService();
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
-    m_cloud->setDelayMs(60'000); // no answer comes while the test runs
+    m_fixture->cloud.setDelayMs(60'000); // no answer comes while the test runs
     auto load = service->fetchDevices();
     auto change = service->updateACState(QStringLiteral("on"), false);
-    QTRY_COMPARE(m_cloud->requests().size(), 3);
+    QTRY_COMPARE(m_fixture->cloud.requests().size(), 3);
     QVERIFY(!load.isReady());
     QVERIFY(!change.isReady());
 
@@ -334,17 +326,17 @@ void tst_SensiboService::changeShowsAtOnceThenTakesTheConfirmedState()
     const QString id = *service->selectedDeviceId();
     QSignalSpy devices(service.get(), &SensiboService::devicesChanged);
 
-    m_cloud->setDelayMs(150);
+    m_fixture->cloud.setDelayMs(150);
     auto change = service->updateACState(QStringLiteral("targetTemperature"), qint64(24));
     QCOMPARE(devices.size(), 1);
     QCOMPARE(service->selectedDevice()->acState->targetTemperature, 24); // before the cloud has answered
     QCoro::waitFor(change);
 
-    QCOMPARE(m_cloud->requests().last().target,
+    QCOMPARE(m_fixture->cloud.requests().last().target,
              "/api/v2/pods/" + id.toLatin1() + "/acStates/targetTemperature?apiKey=test-key");
-    QCOMPARE(m_cloud->requests().last().body, QByteArray(R"({"newValue":24})"));
+    QCOMPARE(m_fixture->cloud.requests().last().body, QByteArray(R"({"newValue":24})"));
     QCOMPARE(devices.size(), 2);
-    const QJsonObject cloudState = m_cloud->device(id).value("acState").toObject();
+    const QJsonObject cloudState = m_fixture->cloud.device(id).value("acState").toObject();
     QCOMPARE(service->selectedDevice()->acState->targetTemperature, cloudState.value("targetTemperature").toInteger());
     QCOMPARE(service->selectedDevice()->acState->mode, cloudState.value("mode").toString());
     QCOMPARE(service->errorMessage(), std::nullopt);
@@ -355,14 +347,14 @@ void tst_SensiboService::powerOnForADeviceWithoutStateCreatesOne()
     auto service = makeService();
     loadDevices(*service, {QJsonObject{{"id", "bare"}}});
     QCOMPARE(service->selectedDevice()->acState, std::nullopt);
-    m_cloud->overrideStateChange(respond(200, "{}", 100));
+    m_fixture->cloud.overrideStateChange(respond(200, "{}", 100));
 
     auto change = service->updateACState(QStringLiteral("on"), true);
     ACState expected;
     expected.on = true;
     QCOMPARE(service->selectedDevice()->acState, expected);
     QCoro::waitFor(change);
-    QCOMPARE(m_cloud->requests().last().body, QByteArray(R"({"newValue":true})"));
+    QCOMPARE(m_fixture->cloud.requests().last().body, QByteArray(R"({"newValue":true})"));
     QCOMPARE(service->selectedDevice()->acState, expected); // accepted without a state: ours stays
 }
 
@@ -372,7 +364,7 @@ void tst_SensiboService::valueOfTheWrongTypeChangesNothingButIsSent()
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
     const auto before = service->selectedDevice()->acState;
     QSignalSpy devices(service.get(), &SensiboService::devicesChanged);
-    m_cloud->overrideStateChange(respond(200, "{}", 100));
+    m_fixture->cloud.overrideStateChange(respond(200, "{}", 100));
 
     auto change = service->updateACState(QStringLiteral("targetTemperature"), QStringLiteral("25"));
     QCOMPARE(devices.size(), 1); // observers still see a write
@@ -380,8 +372,9 @@ void tst_SensiboService::valueOfTheWrongTypeChangesNothingButIsSent()
     service->updateACState(QStringLiteral("unknownThing"), QStringLiteral("x"));
     QCOMPARE(service->selectedDevice()->acState, before);
     QCoro::waitFor(change);
-    QTRY_COMPARE(m_cloud->stateChangeCount(), 2);
-    QCOMPARE(m_cloud->requests()[m_cloud->requests().size() - 2].body, QByteArray(R"({"newValue":"25"})"));
+    QTRY_COMPARE(m_fixture->cloud.stateChangeCount(), 2);
+    QCOMPARE(m_fixture->cloud.requests()[m_fixture->cloud.requests().size() - 2].body,
+             QByteArray(R"({"newValue":"25"})"));
 }
 
 void tst_SensiboService::refusedChangeShowsMessageThenReloads()
@@ -389,21 +382,21 @@ void tst_SensiboService::refusedChangeShowsMessageThenReloads()
     auto service = makeService();
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
     const QString id = *service->selectedDeviceId();
-    const auto cloudTemperature = m_cloud->device(id).value("acState").toObject().value("targetTemperature");
+    const auto cloudTemperature = m_fixture->cloud.device(id).value("acState").toObject().value("targetTemperature");
     QList<std::optional<QString>> messages;
     connect(service.get(), &SensiboService::errorMessageChanged, this,
             [&] { messages.append(service->errorMessage()); });
 
-    m_cloud->overrideStateChange(respond(500), 1);
+    m_fixture->cloud.overrideStateChange(respond(500), 1);
     QCoro::waitFor(service->updateACState(QStringLiteral("targetTemperature"), qint64(29)));
     QCOMPARE(messages,
              (QList<std::optional<QString>>{QStringLiteral("Failed to update targetTemperature"), std::nullopt}));
-    QCOMPARE(m_cloud->requests().last().method, QByteArray("GET")); // the reload
+    QCOMPARE(m_fixture->cloud.requests().last().method, QByteArray("GET")); // the reload
     QCOMPARE(service->selectedDevice()->acState->targetTemperature, cloudTemperature.toInteger());
 
     // When the reload fails too, its message replaces the first.
-    m_cloud->overrideStateChange(respond(500), 1);
-    m_cloud->overrideDeviceList(respond(429), 1);
+    m_fixture->cloud.overrideStateChange(respond(500), 1);
+    m_fixture->cloud.overrideDeviceList(respond(429), 1);
     QCoro::waitFor(service->updateACState(QStringLiteral("mode"), QStringLiteral("heat")));
     QCOMPARE(service->errorMessage(), QStringLiteral("Rate limited — try again later"));
     QCOMPARE(service->selectedDevice()->acState->mode, QStringLiteral("heat")); // until a load replaces it
@@ -413,12 +406,12 @@ void tst_SensiboService::acceptedChangeKeepsTheOptimisticState()
 {
     auto service = makeService();
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
-    m_cloud->overrideStateChange(respond(500), 1);
-    m_cloud->overrideDeviceList(respond(500), 1);
+    m_fixture->cloud.overrideStateChange(respond(500), 1);
+    m_fixture->cloud.overrideDeviceList(respond(500), 1);
     QCoro::waitFor(service->updateACState(QStringLiteral("fanLevel"), QStringLiteral("high")));
     QVERIFY(service->errorMessage());
 
-    m_cloud->overrideStateChange(respond(200, R"({"status":"success"})"), 1);
+    m_fixture->cloud.overrideStateChange(respond(200, R"({"status":"success"})"), 1);
     QCoro::waitFor(service->updateACState(QStringLiteral("fanLevel"), QStringLiteral("low")));
     QCOMPARE(service->errorMessage(), std::nullopt);
     QCOMPARE(service->selectedDevice()->acState->fanLevel, QStringLiteral("low"));
@@ -429,14 +422,14 @@ void tst_SensiboService::changeWhoseAddressDoesNotParseIsPutBack()
     auto service = makeService();
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
     const auto before = service->selectedDevice()->acState;
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
 
     service->setApiKey(QStringLiteral("key&fields=*"));
     QCoro::waitFor(service->updateACState(QStringLiteral("on"), !before->on));
     QCOMPARE(service->selectedDevice()->acState, before);
     QCOMPARE(service->errorMessage(), QStringLiteral("Invalid URL"));
     QTest::qWait(50);
-    QCOMPARE(m_cloud->requests().size(), 0);
+    QCOMPARE(m_fixture->cloud.requests().size(), 0);
 }
 
 void tst_SensiboService::changeWithEmptyKeyIsSentAndItsMessageStays()
@@ -444,11 +437,11 @@ void tst_SensiboService::changeWithEmptyKeyIsSentAndItsMessageStays()
     auto service = makeService();
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
     service->setApiKey(QString());
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
 
     QCoro::waitFor(service->updateACState(QStringLiteral("on"), true));
-    QCOMPARE(m_cloud->requests().size(), 1); // no reload: loads need a key
-    QVERIFY(m_cloud->requests().first().target.endsWith("/acStates/on?apiKey="));
+    QCOMPARE(m_fixture->cloud.requests().size(), 1); // no reload: loads need a key
+    QVERIFY(m_fixture->cloud.requests().first().target.endsWith("/acStates/on?apiKey="));
     QCOMPARE(service->errorMessage(), QStringLiteral("Failed to update on"));
 }
 
@@ -459,10 +452,10 @@ void tst_SensiboService::changeWithoutSelectionDoesNothing()
     QCoro::waitFor(service->updateACState(QStringLiteral("on"), true));
     loadDevices(*service, FakeSensiboCloud::defaultDevices());
     service->setSelectedDeviceId(QStringLiteral("gone"));
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
     QCoro::waitFor(service->updateACState(QStringLiteral("on"), true));
     QCOMPARE(devices.size(), 1); // the load only
-    QCOMPARE(m_cloud->requests().size(), 0);
+    QCOMPARE(m_fixture->cloud.requests().size(), 0);
     QCOMPARE(service->errorMessage(), std::nullopt);
 }
 
@@ -497,12 +490,12 @@ void tst_SensiboService::monochromeToggleChangesTheIconAtOnce()
 {
     auto service = makeService();
     loadDevices(*service, {deviceWith("d", {{"on", true}, {"mode", "cool"}})});
-    m_cloud->clearRequests();
+    m_fixture->cloud.clearRequests();
     service->setUseMonochromeIcons(true);
     QCOMPARE(service->menuBarIconName(), QStringLiteral("ac-on"));
     service->setUseMonochromeIcons(false);
     QCOMPARE(service->menuBarIconName(), QStringLiteral("ac-cool"));
-    QCOMPARE(m_cloud->requests().size(), 0);
+    QCOMPARE(m_fixture->cloud.requests().size(), 0);
 }
 
 void tst_SensiboService::derivedListsFollowTheCurrentMode()

@@ -33,20 +33,6 @@ QJsonArray strings(std::initializer_list<const char*> values)
     return array;
 }
 
-QJsonObject temperatureRanges()
-{
-    QJsonArray celsius;
-    QJsonArray fahrenheit;
-    for (int c = 16; c <= 30; ++c) {
-        celsius.append(c);
-        fahrenheit.append(qRound(c * 9.0 / 5.0 + 32.0));
-    }
-    return QJsonObject{
-        {QStringLiteral("C"), QJsonObject{{QStringLiteral("isNative"), true}, {QStringLiteral("values"), celsius}}},
-        {QStringLiteral("F"), QJsonObject{{QStringLiteral("isNative"), false}, {QStringLiteral("values"), fahrenheit}}},
-    };
-}
-
 bool isKnownProperty(const QString& property)
 {
     static const QSet<QString> known{
@@ -313,6 +299,20 @@ FakeHttpServer::Response FakeSensiboCloud::error(const FakeHttpServer::Request& 
                 });
 }
 
+QJsonObject FakeSensiboCloud::makeTemperatureRanges()
+{
+    QJsonArray celsius;
+    QJsonArray fahrenheit;
+    for (int c = 16; c <= 30; ++c) {
+        celsius.append(c);
+        fahrenheit.append(qRound(c * 9.0 / 5.0 + 32.0));
+    }
+    return QJsonObject{
+        {QStringLiteral("C"), QJsonObject{{QStringLiteral("isNative"), true}, {QStringLiteral("values"), celsius}}},
+        {QStringLiteral("F"), QJsonObject{{QStringLiteral("isNative"), false}, {QStringLiteral("values"), fahrenheit}}},
+    };
+}
+
 QJsonObject FakeSensiboCloud::makeRemoteCapabilities()
 {
     const QJsonArray fanLevels = strings({"quiet", "low", "medium", "medium_high", "high", "auto"});
@@ -324,7 +324,7 @@ QJsonObject FakeSensiboCloud::makeRemoteCapabilities()
 
     auto mode = [&](bool withTemperatures, bool withFanLevels) {
         QJsonObject capabilities{
-            {QStringLiteral("temperatures"), withTemperatures ? temperatureRanges() : QJsonObject()},
+            {QStringLiteral("temperatures"), withTemperatures ? makeTemperatureRanges() : QJsonObject()},
             {QStringLiteral("swing"), swing},
             {QStringLiteral("horizontalSwing"), horizontalSwing},
             {QStringLiteral("light"), light},

@@ -68,6 +68,8 @@ public:
     // A typical split unit: cool/heat/dry/auto with 16..30 °C (61..86 °F), fan without temperatures; dry has no
     // fan levels.
     static QJsonObject makeRemoteCapabilities();
+    // A mode's "temperatures": 16..30 in Celsius (native) and the same range in Fahrenheit.
+    static QJsonObject makeTemperatureRanges();
     static QJsonArray defaultDevices();
 
 Q_SIGNALS:

@@ -61,21 +61,11 @@ QJsonArray demoDevices()
 // A split unit with four fan levels, for the end-to-end tests.
 QJsonObject e2eCapabilities()
 {
-    QJsonArray celsius;
-    QJsonArray fahrenheit;
-    for (int c = 16; c <= 30; ++c) {
-        celsius.append(c);
-        fahrenheit.append(qRound(c * 9.0 / 5.0 + 32.0));
-    }
-    const QJsonObject temperatures{
-        {QStringLiteral("C"), QJsonObject{{QStringLiteral("isNative"), true}, {QStringLiteral("values"), celsius}}},
-        {QStringLiteral("F"), QJsonObject{{QStringLiteral("isNative"), false}, {QStringLiteral("values"), fahrenheit}}},
-    };
     const QJsonArray fanLevels{QStringLiteral("low"), QStringLiteral("medium"), QStringLiteral("high"),
                                QStringLiteral("auto")};
     const QJsonArray swing{QStringLiteral("stopped"), QStringLiteral("rangeFull")};
     const QJsonObject mode{
-        {QStringLiteral("temperatures"), temperatures},
+        {QStringLiteral("temperatures"), FakeSensiboCloud::makeTemperatureRanges()},
         {QStringLiteral("fanLevels"), fanLevels},
         {QStringLiteral("swing"), swing},
     };
