@@ -67,13 +67,6 @@ MenuBarView::MenuBarView(SensiboService& service, UpdateService& updater, std::f
     sync();
 }
 
-MenuBarView::~MenuBarView()
-{
-    if (m_appearTask) {
-        m_appearTask->cancel();
-    }
-}
-
 QWidget* MenuBarView::buildNoKeyState()
 {
     auto* state = new QWidget(this);
@@ -221,20 +214,9 @@ void MenuBarView::changeEvent(QEvent* event)
 void MenuBarView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (m_appearTask) {
-        m_appearTask->cancel();
-    }
-    m_appearTask = CancelToken();
-    appear(m_service, *m_appearTask);
-}
-
-void MenuBarView::hideEvent(QHideEvent* event)
-{
-    if (m_appearTask) {
-        m_appearTask->cancel();
-        m_appearTask.reset();
-    }
-    QWidget::hideEvent(event);
+    // The first load runs once per run and belongs to the service, which outlives every view: started here, not
+    // awaited, so hiding the panel leaves it running.
+    m_service.initialLoad();
 }
 
 void MenuBarView::keyPressEvent(QKeyEvent* event)
@@ -244,16 +226,6 @@ void MenuBarView::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-QCoro::Task<> MenuBarView::appear(SensiboService& service, CancelToken cancel)
-{
-    // The service outlives every view. Its first load runs once per run and belongs to the service, so hiding the
-    // panel ends this task's interest in it, not the load.
-    if (cancel.isCancelled()) {
-        co_return;
-    }
-    co_await service.initialLoad();
 }
 
 void MenuBarView::showSettings()

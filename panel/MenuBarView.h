@@ -1,12 +1,8 @@
 #pragma once
 
-#include "platform/CancelToken.h"
-
-#include <QCoroTask>
 #include <QWidget>
 
 #include <functional>
-#include <optional>
 
 class BusySpinner;
 class DeviceView;
@@ -30,7 +26,6 @@ public:
     // control.
     MenuBarView(SensiboService& service, UpdateService& updater, std::function<void()> openSettings,
                 qreal controlWidth = 110, QWidget* parent = nullptr);
-    ~MenuBarView() override;
 
 Q_SIGNALS:
     // The user pressed Escape, or the panel made way for the settings window. The window holding the panel is
@@ -44,7 +39,6 @@ protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -59,11 +53,9 @@ private:
 
     void showSettings();
     void closePanel();
-    static QCoro::Task<> appear(SensiboService& service, CancelToken cancel);
 
     SensiboService& m_service;
     std::function<void()> m_openSettings;
-    std::optional<CancelToken> m_appearTask;
 
     QWidget* m_noKeyState = nullptr;
     QLabel* m_noKeyIcon = nullptr;

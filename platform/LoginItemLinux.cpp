@@ -1,3 +1,4 @@
+#include "platform/ConfigHome.h"
 #include "platform/LoginItem.h"
 
 #include <QCoreApplication>
@@ -16,11 +17,7 @@ constexpr auto entryFileName = "app.kelvo.Kelvo.desktop";
 
 QString autostartDirectory()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
-        base = QDir::homePath() + QStringLiteral("/.config");
-    }
-    return base + QStringLiteral("/autostart");
+    return configHome() + QStringLiteral("/autostart");
 }
 
 // The program as one Exec argument: quoted when it holds anything a desktop entry reserves, with '%' doubled as

@@ -1,10 +1,10 @@
 #include "platform/Preferences.h"
+#include "platform/ConfigHome.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 namespace {
 constexpr auto fileName = "preferences.json";
@@ -40,11 +40,7 @@ Preferences::Preferences(QString directory)
 
 QString Preferences::defaultDirectory()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
-        base = QDir::homePath() + QStringLiteral("/.config");
-    }
-    return base + QStringLiteral("/kelvo");
+    return configHome() + QStringLiteral("/kelvo");
 }
 
 QString Preferences::filePath() const

@@ -39,11 +39,6 @@ void apply(ACState& state, const QString& property, const ACValue& value)
     }
 }
 
-QStringList listOrEmpty(const std::optional<QList<QString>>& list)
-{
-    return list ? QStringList(*list) : QStringList();
-}
-
 } // namespace
 
 SensiboService::SensiboService(Preferences& preferences, QNetworkAccessManager* network, QString baseURL,
@@ -102,21 +97,31 @@ int SensiboService::indexOfDevice(const QString& id) const
     return it == m_devices.cend() ? -1 : int(it - m_devices.cbegin());
 }
 
+// Puts `state` on the device if it is still in the list, and tells the views.
+void SensiboService::replaceState(const QString& deviceId, std::optional<ACState> state)
+{
+    const int index = indexOfDevice(deviceId);
+    if (index >= 0) {
+        m_devices[index].acState = std::move(state);
+        Q_EMIT devicesChanged();
+    }
+}
+
+const SensiboDevice* SensiboService::findSelectedDevice() const
+{
+    const int index = m_selectedDeviceId ? indexOfDevice(*m_selectedDeviceId) : -1;
+    return index < 0 ? nullptr : &m_devices.at(index);
+}
+
 std::optional<SensiboDevice> SensiboService::selectedDevice() const
 {
-    if (!m_selectedDeviceId) {
-        return std::nullopt;
-    }
-    const int index = indexOfDevice(*m_selectedDeviceId);
-    if (index < 0) {
-        return std::nullopt;
-    }
-    return m_devices.at(index);
+    const SensiboDevice* device = findSelectedDevice();
+    return device ? std::optional(*device) : std::nullopt;
 }
 
 QString SensiboService::menuBarIconName() const
 {
-    const auto device = selectedDevice();
+    const SensiboDevice* device = findSelectedDevice();
     if (!device || !device->acState || !device->acState->on) {
         return QStringLiteral("ac-off");
     }
@@ -134,7 +139,7 @@ QString SensiboService::menuBarIconName() const
 
 QStringList SensiboService::availableModes() const
 {
-    const auto device = selectedDevice();
+    const SensiboDevice* device = findSelectedDevice();
     if (!device || !device->remoteCapabilities || !device->remoteCapabilities->modes) {
         return {};
     }
@@ -149,44 +154,40 @@ QStringList SensiboService::availableModes() const
 
 const ModeCapabilities* SensiboService::currentModeCapabilities() const
 {
-    if (!m_selectedDeviceId) {
+    const SensiboDevice* device = findSelectedDevice();
+    if (!device || !device->acState || !device->acState->mode || !device->remoteCapabilities ||
+        !device->remoteCapabilities->modes) {
         return nullptr;
     }
-    const int index = indexOfDevice(*m_selectedDeviceId);
-    if (index < 0) {
-        return nullptr;
-    }
-    const SensiboDevice& device = m_devices.at(index);
-    if (!device.acState || !device.acState->mode || !device.remoteCapabilities || !device.remoteCapabilities->modes) {
-        return nullptr;
-    }
-    const auto& modes = *device.remoteCapabilities->modes;
-    const auto it = modes.constFind(*device.acState->mode);
+    const auto& modes = *device->remoteCapabilities->modes;
+    const auto it = modes.constFind(*device->acState->mode);
     return it == modes.cend() ? nullptr : &it.value();
+}
+
+QStringList SensiboService::currentModeList(std::optional<QList<QString>> ModeCapabilities::*list) const
+{
+    const auto* capabilities = currentModeCapabilities();
+    return capabilities ? (capabilities->*list).value_or(QStringList()) : QStringList();
 }
 
 QStringList SensiboService::availableFanLevels() const
 {
-    const auto* capabilities = currentModeCapabilities();
-    return capabilities ? listOrEmpty(capabilities->fanLevels) : QStringList();
+    return currentModeList(&ModeCapabilities::fanLevels);
 }
 
 QStringList SensiboService::availableSwingModes() const
 {
-    const auto* capabilities = currentModeCapabilities();
-    return capabilities ? listOrEmpty(capabilities->swing) : QStringList();
+    return currentModeList(&ModeCapabilities::swing);
 }
 
 QStringList SensiboService::availableHorizontalSwingModes() const
 {
-    const auto* capabilities = currentModeCapabilities();
-    return capabilities ? listOrEmpty(capabilities->horizontalSwing) : QStringList();
+    return currentModeList(&ModeCapabilities::horizontalSwing);
 }
 
 QStringList SensiboService::availableLightModes() const
 {
-    const auto* capabilities = currentModeCapabilities();
-    return capabilities ? listOrEmpty(capabilities->light) : QStringList();
+    return currentModeList(&ModeCapabilities::light);
 }
 
 std::optional<std::pair<qint64, qint64>> SensiboService::temperatureRange() const
@@ -195,7 +196,7 @@ std::optional<std::pair<qint64, qint64>> SensiboService::temperatureRange() cons
     if (!capabilities || !capabilities->temperatures) {
         return std::nullopt;
     }
-    const auto unit = selectedDevice()->acState->temperatureUnit;
+    const auto unit = findSelectedDevice()->acState->temperatureUnit;
     if (!unit) {
         return std::nullopt;
     }
@@ -281,7 +282,7 @@ QCoro::Task<> SensiboService::updateACState(QString property, ACValue value)
     }
     // Every later step works on this device, even if the selection changes meanwhile.
     const QString deviceId = *m_selectedDeviceId;
-    int index = indexOfDevice(deviceId);
+    const int index = indexOfDevice(deviceId);
     if (index < 0) {
         co_return;
     }
@@ -303,19 +304,11 @@ QCoro::Task<> SensiboService::updateACState(QString property, ACValue value)
     case Kind::NotSent:
         // Nothing went out, so nothing must look changed: the address refused a piece of the request. Nothing was
         // awaited on the wire, so the device still holds our optimistic state.
-        index = indexOfDevice(deviceId);
-        if (index >= 0) {
-            m_devices[index].acState = previous;
-            Q_EMIT devicesChanged();
-        }
+        replaceState(deviceId, previous);
         setErrorMessage(QStringLiteral("Invalid URL"));
         break;
     case Kind::Confirmed:
-        index = indexOfDevice(deviceId);
-        if (index >= 0) {
-            m_devices[index].acState = outcome.confirmedState;
-            Q_EMIT devicesChanged();
-        }
+        replaceState(deviceId, outcome.confirmedState);
         setErrorMessage(std::nullopt);
         break;
     case Kind::Accepted:

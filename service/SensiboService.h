@@ -97,8 +97,11 @@ private:
     QCoro::Task<> fetchDevices(CancelToken cancel);
     static QCoro::Task<> refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
                                      std::chrono::milliseconds interval);
+    const SensiboDevice* findSelectedDevice() const; // null when none is selected or it is gone
     const ModeCapabilities* currentModeCapabilities() const;
+    QStringList currentModeList(std::optional<QList<QString>> ModeCapabilities::*list) const;
     int indexOfDevice(const QString& id) const;
+    void replaceState(const QString& deviceId, std::optional<ACState> state);
     void setIsLoading(bool loading);
     void setErrorMessage(std::optional<QString> message);
 
