@@ -38,6 +38,7 @@ QColor linkColor(const QPalette& palette)
 LinkButton::LinkButton(const QString& text, QWidget* parent)
     : QAbstractButton(parent)
 {
+    setAttribute(Qt::WA_Hover); // repainted as the pointer comes and goes
     setText(text);
     setAccessibleName(text);
     setCursor(Qt::PointingHandCursor);
@@ -55,7 +56,7 @@ void LinkButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     QFont font = this->font();
-    font.setUnderline(m_hovered && isEnabled());
+    font.setUnderline(underMouse() && isEnabled());
     painter.setFont(font);
     QColor color = linkColor(palette());
     if (isDown()) {
@@ -73,18 +74,4 @@ void LinkButton::paintEvent(QPaintEvent*)
         option.rect = rect();
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
-}
-
-void LinkButton::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void LinkButton::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }

@@ -45,11 +45,6 @@ QCoro::Task<> connectWithStoredKey(QPointer<SensiboService> service)
     }
 }
 
-QCoro::Task<> checkForUpdatesNow(QPointer<UpdateService> updater)
-{
-    co_await updater->checkForUpdates(false);
-}
-
 BusySpinner* smallSpinner(QWidget* parent, const QString& objectName)
 {
     auto* spinner = new BusySpinner(parent);
@@ -403,7 +398,7 @@ void SettingsView::saveAndConnect()
 
 void SettingsView::checkNow()
 {
-    checkForUpdatesNow(QPointer<UpdateService>(&m_updater));
+    m_updater.checkForUpdates(false); // the check belongs to the service, which outlives this window
 }
 
 void SettingsView::setLaunchAtLogin(bool enabled)

@@ -144,12 +144,17 @@ void ClimateControls::sync()
                state.on ? systemGreen(pal) : secondaryColor(pal));
     m_powerSwitch->setChecked(state.on);
 
-    const QStringList modes = m_service.availableModes();
-    m_modeRow.widget->setVisible(state.on && !modes.isEmpty());
+    // A menu row stands while the unit is on and has choices; its choices and the current one show by their names.
+    const auto syncMenu = [&](const Row& row, OptionMenuButton* menu, const QStringList& values, const QString& current,
+                              const QString& icon, auto name) {
+        row.widget->setVisible(state.on && !values.isEmpty());
+        setRowIcon(row, icon, primary);
+        menu->setOptions(namedOptions(values, name));
+        menu->setCurrentName(name(current));
+    };
+
     const QString mode = state.mode.value_or(QStringLiteral("cool"));
-    setRowIcon(m_modeRow, modeIcon(mode), primary);
-    m_modeMenu->setOptions(namedOptions(modes, displayName));
-    m_modeMenu->setCurrentName(displayName(mode));
+    syncMenu(m_modeRow, m_modeMenu, m_service.availableModes(), mode, modeIcon(mode), displayName);
 
     const auto range = m_service.temperatureRange();
     m_temperatureRow.widget->setVisible(state.on && range.has_value());
@@ -160,23 +165,12 @@ void ClimateControls::sync()
                             highest);
     }
 
-    const QStringList fanLevels = m_service.availableFanLevels();
-    m_fanRow.widget->setVisible(state.on && !fanLevels.isEmpty());
-    setRowIcon(m_fanRow, QStringLiteral("fan"), primary);
-    m_fanMenu->setOptions(namedOptions(fanLevels, displayName));
-    m_fanMenu->setCurrentName(displayName(state.fanLevel.value_or(QString())));
-
-    const QStringList swingModes = m_service.availableSwingModes();
-    m_swingRow.widget->setVisible(state.on && !swingModes.isEmpty());
-    setRowIcon(m_swingRow, QStringLiteral("arrow.up.and.down"), primary);
-    m_swingMenu->setOptions(namedOptions(swingModes, swingDisplayName));
-    m_swingMenu->setCurrentName(swingDisplayName(state.swing.value_or(QString())));
-
-    const QStringList horizontalSwingModes = m_service.availableHorizontalSwingModes();
-    m_horizontalSwingRow.widget->setVisible(state.on && !horizontalSwingModes.isEmpty());
-    setRowIcon(m_horizontalSwingRow, QStringLiteral("arrow.left.and.right"), primary);
-    m_horizontalSwingMenu->setOptions(namedOptions(horizontalSwingModes, swingDisplayName));
-    m_horizontalSwingMenu->setCurrentName(swingDisplayName(state.horizontalSwing.value_or(QString())));
+    syncMenu(m_fanRow, m_fanMenu, m_service.availableFanLevels(), state.fanLevel.value_or(QString()),
+             QStringLiteral("fan"), displayName);
+    syncMenu(m_swingRow, m_swingMenu, m_service.availableSwingModes(), state.swing.value_or(QString()),
+             QStringLiteral("arrow.up.and.down"), swingDisplayName);
+    syncMenu(m_horizontalSwingRow, m_horizontalSwingMenu, m_service.availableHorizontalSwingModes(),
+             state.horizontalSwing.value_or(QString()), QStringLiteral("arrow.left.and.right"), swingDisplayName);
 
     // One light mode is no choice.
     m_lightRow.widget->setVisible(state.on && m_service.availableLightModes().size() >= 2);

@@ -199,7 +199,7 @@ void DeviceView::sync()
     if (usePicker) {
         syncPicker();
     }
-    syncReadings();
+    syncReadings(selected);
 
     // The controls follow the service by themselves; the panel only decides whether they stand.
     m_controls->setVisible(selected && selected->acState);
@@ -225,20 +225,11 @@ void DeviceView::syncPicker()
         }
     }
     // No selection reads as the empty id: no item is current then.
-    const QString id = m_service.selectedDeviceId().value_or(QString());
-    int current = -1;
-    for (qsizetype i = 0; i < devices.size(); ++i) {
-        if (devices[i].id == id) {
-            current = int(i);
-            break;
-        }
-    }
-    m_picker->setCurrentIndex(current);
+    m_picker->setCurrentIndex(m_picker->findData(m_service.selectedDeviceId().value_or(QString())));
 }
 
-void DeviceView::syncReadings()
+void DeviceView::syncReadings(const std::optional<SensiboDevice>& device)
 {
-    const auto device = m_service.selectedDevice();
     m_readings->setVisible(device.has_value());
     if (!device) {
         return;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "model/Records.h"
+
 #include <QWidget>
+
+#include <optional>
 
 class ClimateControls;
 class ElidedLabel;
@@ -38,7 +42,7 @@ private:
     QToolButton* footerButton(const QString& objectName, const QString& tooltip);
 
     void syncPicker();
-    void syncReadings();
+    void syncReadings(const std::optional<SensiboDevice>& device);
     void restyle();
 
     SensiboService& m_service;
