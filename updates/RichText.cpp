@@ -7,26 +7,26 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-namespace {
-struct Span {
-    int position = 0;
-    int length = 0;
-};
-
-QList<Span> linkSpans(const QTextDocument& document)
+void styleLinks(QTextDocument& document, const QTextCharFormat& style,
+                const std::function<bool(const QTextCharFormat&)>& isLink)
 {
-    QList<Span> spans;
+    // Styling merges and splits fragments, so the links are all found before any is touched.
+    QList<std::pair<int, int>> spans; // position, length
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            if (fragment.isValid() && !fragment.charFormat().anchorHref().isEmpty()) {
+            if (fragment.isValid() && isLink(fragment.charFormat())) {
                 spans.append({fragment.position(), fragment.length()});
             }
         }
     }
-    return spans;
+    for (const auto& [position, length] : spans) {
+        QTextCursor cursor(&document);
+        cursor.setPosition(position);
+        cursor.setPosition(position + length, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(style);
+    }
 }
-} // namespace
 
 RichText richTextFromMarkdown(const QString& markdown)
 {
@@ -36,12 +36,6 @@ RichText richTextFromMarkdown(const QString& markdown)
     QTextCharFormat linkStyle;
     linkStyle.setForeground(QColor(Qt::blue));
     linkStyle.setUnderlineStyle(QTextCharFormat::SingleUnderline);
-    // Styling merges and splits fragments, so the links are found before any is touched.
-    for (const Span& span : linkSpans(document)) {
-        QTextCursor cursor(&document);
-        cursor.setPosition(span.position);
-        cursor.setPosition(span.position + span.length, QTextCursor::KeepAnchor);
-        cursor.mergeCharFormat(linkStyle);
-    }
+    styleLinks(document, linkStyle, [](const QTextCharFormat& format) { return !format.anchorHref().isEmpty(); });
     return RichText{document.toHtml()};
 }

@@ -1,6 +1,7 @@
 #include "updates/UpdateAlertView.h"
 
 #include "platform/SymbolIcons.h"
+#include "updates/RichText.h"
 #include "updates/UpdateService.h"
 
 #include <QEvent>
@@ -8,8 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QTextCharFormat>
 #include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -30,22 +30,9 @@ QString withLinkColor(const QString& html, const QColor& color)
 {
     QTextDocument document;
     document.setHtml(html);
-    QList<std::pair<int, int>> links; // position, length
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            if (it.fragment().charFormat().isAnchor()) {
-                links.append({it.fragment().position(), it.fragment().length()});
-            }
-        }
-    }
     QTextCharFormat linkStyle;
     linkStyle.setForeground(color);
-    for (const auto& [position, length] : links) {
-        QTextCursor cursor(&document);
-        cursor.setPosition(position);
-        cursor.setPosition(position + length, QTextCursor::KeepAnchor);
-        cursor.mergeCharFormat(linkStyle);
-    }
+    styleLinks(document, linkStyle, [](const QTextCharFormat& format) { return format.isAnchor(); });
     return document.toHtml();
 }
 } // namespace
