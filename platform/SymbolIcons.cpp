@@ -59,8 +59,8 @@ QString symbolFamily()
         }
         // Stored uncompressed, the font is read where it lies in the program; only when it is not does it take a copy.
         const uchar* mapped = file.map(0, file.size());
-        const QByteArray data = mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size())
-                                       : file.readAll();
+        const QByteArray data =
+            mapped ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size()) : file.readAll();
         const int id = QFontDatabase::addApplicationFontFromData(data);
         return QFontDatabase::applicationFontFamilies(id).value(0);
     }();
@@ -75,14 +75,25 @@ void drawSymbol(QPainter& painter, const QRectF& rect, char32_t codePoint, const
     if (side <= 0) {
         return;
     }
-    QFont font = symbolFont(1);
-    font.setPixelSize(std::max(1, qRound(side)));
+    const QFont font = symbolFont(std::max(1, qRound(side)));
     painter.save();
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(font);
     painter.setPen(color);
     painter.drawText(rect, Qt::AlignCenter, QString::fromUcs4(&codePoint, 1));
     painter.restore();
+}
+
+// A transparent picture of `size` device pixels with the symbol drawn over it.
+QPixmap renderSymbol(const QSize& size, char32_t codePoint, const QColor& color)
+{
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        drawSymbol(painter, QRectF(QPointF(), size), codePoint, color);
+    }
+    return pixmap;
 }
 
 QColor colorForMode(QColor color, QIcon::Mode mode)
@@ -108,16 +119,11 @@ public:
     }
 
     // QIcon asks for device pixels and sets the pixel ratio itself.
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override
     {
-        QPixmap pixmap(size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        paint(&painter, QRect(QPoint(), size), mode, state);
-        return pixmap;
+        return renderSymbol(size, m_codePoint, colorForMode(m_color, mode));
     }
 
-    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {QSize(m_pixelSize, m_pixelSize)}; }
     QIconEngine* clone() const override { return new SymbolIconEngine(m_codePoint, m_color, m_pixelSize); }
     QString key() const override { return QStringLiteral("KelvoSymbol"); }
@@ -171,12 +177,7 @@ QPixmap symbolPixmap(const QString& name, const QColor& color, int pixelSize, qr
         return pixmap;
     }
     const int side = qCeil(pixelSize * ratio);
-    pixmap = QPixmap(side, side);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter painter(&pixmap);
-        drawSymbol(painter, QRectF(0, 0, side, side), codePoint, color);
-    }
+    pixmap = renderSymbol(QSize(side, side), codePoint, color);
     pixmap.setDevicePixelRatio(ratio);
     QPixmapCache::insert(cacheKey, pixmap);
     return pixmap;
