@@ -53,21 +53,6 @@ BusySpinner* smallSpinner(QWidget* parent, const QString& objectName)
     return spinner;
 }
 
-// A symbol and a text side by side, as one status label.
-QWidget* symbolLabel(QWidget* parent, QLabel*& icon, QWidget* text, const QString& objectName)
-{
-    auto* label = new QWidget(parent);
-    label->setObjectName(objectName);
-    auto* layout = new QHBoxLayout(label);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
-    icon = new QLabel(label);
-    layout->addWidget(icon, 0, Qt::AlignVCenter);
-    text->setParent(label);
-    layout->addWidget(text, 0, Qt::AlignVCenter);
-    return label;
-}
-
 QLabel* plainLabel(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);

@@ -23,20 +23,12 @@ constexpr int sectionMargin = 12;
 constexpr int footerIconSize = 16;
 constexpr int statusDotSize = 8;
 
-// Icon and text of one reading, 4 px apart.
+// Icon and text of one reading.
 QWidget* reading(const QString& objectName, QLabel*& icon, QLabel*& text, QWidget* parent)
 {
-    auto* group = new QWidget(parent);
-    group->setObjectName(objectName);
-    auto* layout = new QHBoxLayout(group);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
-    icon = new QLabel(group);
-    text = new QLabel(group);
+    text = new QLabel;
     text->setObjectName(objectName + QStringLiteral("Text"));
-    layout->addWidget(icon, 0, Qt::AlignVCenter);
-    layout->addWidget(text, 0, Qt::AlignVCenter);
-    return group;
+    return symbolLabel(parent, icon, text, objectName);
 }
 } // namespace
 

@@ -1,6 +1,8 @@
 #include "panel/PanelStyle.h"
 
 #include <QFontInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QWidget>
 
@@ -131,4 +133,18 @@ QPixmap dotPixmap(const QColor& color, int diameter, qreal devicePixelRatio)
     }
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
+}
+
+QWidget* symbolLabel(QWidget* parent, QLabel*& icon, QWidget* text, const QString& objectName)
+{
+    auto* label = new QWidget(parent);
+    label->setObjectName(objectName);
+    auto* layout = new QHBoxLayout(label);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    icon = new QLabel(label);
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    text->setParent(label);
+    layout->addWidget(text, 0, Qt::AlignVCenter);
+    return label;
 }

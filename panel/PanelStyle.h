@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QPixmap>
 
+class QLabel;
 class QWidget;
 
 // The panel's text styles and colours, derived from the desktop's font and palette so that the panel follows the
@@ -37,6 +38,10 @@ QColor blend(const QColor& color, const QColor& background, qreal opacity);
 void setTextColor(QWidget* widget, const QColor& color);
 // Sets the colour an auto-filled widget paints behind its content.
 void setBackgroundColor(QWidget* widget, const QColor& color);
+
+// A symbol and a text side by side, 4 px apart, as one status label named `objectName`; `icon` receives the
+// symbol's label, and `text` moves into the group.
+QWidget* symbolLabel(QWidget* parent, QLabel*& icon, QWidget* text, const QString& objectName);
 
 // A filled circle `diameter` pixels across, for status dots.
 QPixmap dotPixmap(const QColor& color, int diameter, qreal devicePixelRatio);
