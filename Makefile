@@ -64,7 +64,7 @@ fuzz:
 	done
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(ASAN_DIR) $(FUZZ_DIR)
 
 PREFIX ?= /usr/local
 
