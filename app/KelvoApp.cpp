@@ -69,6 +69,13 @@ void KelvoApp::openPanel()
     }
 }
 
+void KelvoApp::refreshNow()
+{
+    if (!m_service.apiKey().isEmpty()) {
+        m_service.startRefreshTask();
+    }
+}
+
 void KelvoApp::openSettings()
 {
     if (!m_settings) {

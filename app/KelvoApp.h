@@ -54,6 +54,8 @@ public:
     void openPanel();
     // Opens (or brings forward) the settings window.
     void openSettings();
+    // Loads the devices now (they were changed elsewhere) and restarts the 30 s refresh from here.
+    void refreshNow();
 
 private:
     QCoro::Task<> launch();

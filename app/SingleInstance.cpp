@@ -1,13 +1,13 @@
 #include "app/SingleInstance.h"
 
+#include "platform/InstanceSocket.h"
+#include "platform/Preferences.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include <unistd.h>
-
 namespace {
 constexpr int handOverTimeoutMs = 1000;
-const QByteArray openMessage = QByteArrayLiteral("open\n");
 } // namespace
 
 SingleInstance::SingleInstance(QString name, QObject* parent)
@@ -17,7 +17,7 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 
 QString SingleInstance::defaultName()
 {
-    return QStringLiteral("app.kelvo.Kelvo-%1").arg(::getuid());
+    return InstanceSocket::path(Preferences::defaultDirectory());
 }
 
 bool SingleInstance::handOverToRunningInstance()
@@ -27,7 +27,7 @@ bool SingleInstance::handOverToRunningInstance()
         QLocalSocket socket;
         socket.connectToServer(m_name);
         if (socket.waitForConnected(handOverTimeoutMs)) {
-            socket.write(openMessage);
+            socket.write(InstanceSocket::openMessage);
             socket.waitForBytesWritten(handOverTimeoutMs);
             socket.disconnectFromServer();
             return true;
@@ -42,8 +42,13 @@ bool SingleInstance::handOverToRunningInstance()
         while (QLocalSocket* client = m_server->nextPendingConnection()) {
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().contains("open")) {
-                    Q_EMIT activationRequested();
+                while (client->canReadLine()) {
+                    const QByteArray line = client->readLine();
+                    if (line == InstanceSocket::openMessage) {
+                        Q_EMIT activationRequested();
+                    } else if (line == InstanceSocket::refreshMessage) {
+                        Q_EMIT refreshRequested();
+                    }
                 }
             });
         }

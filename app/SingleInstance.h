@@ -14,7 +14,7 @@ class SingleInstance : public QObject
 public:
     explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
 
-    // The per-user name of the local socket.
+    // The socket of the running instance on the default settings folder.
     static QString defaultName();
 
     // True when another instance answered and was asked to open its panel: this one should exit. Otherwise this
@@ -24,6 +24,8 @@ public:
 Q_SIGNALS:
     // A later start asked this instance to show itself.
     void activationRequested();
+    // Another Kelvo process changed the devices at the cloud.
+    void refreshRequested();
 
 private:
     QString m_name;

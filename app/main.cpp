@@ -34,6 +34,7 @@ int main(int argc, char* argv[])
 
     KelvoApp kelvo;
     QObject::connect(&instance, &SingleInstance::activationRequested, &kelvo, &KelvoApp::openPanel);
+    QObject::connect(&instance, &SingleInstance::refreshRequested, &kelvo, &KelvoApp::refreshNow);
     kelvo.start();
     return application.exec();
 }
