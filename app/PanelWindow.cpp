@@ -1,16 +1,79 @@
 #include "app/PanelWindow.h"
 
+#include <QApplication>
 #include <QCursor>
-#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 constexpr int gap = 4;
 // A click on the tray icon while the popup is open first closes the popup (a click outside it), then reaches the
 // icon; that click must not open it again.
 constexpr int reopenGuardMs = 250;
+// The thickest panel bar: an icon this close to an edge of the screen sits in a bar along that edge.
+constexpr int barThickness = 64;
+// The largest icon tray hosts draw: a point a host reports may be anywhere on it.
+constexpr int iconExtent = 32;
+// Layout requests travel up one widget level per pass; the panel's content is a few levels deep.
+constexpr int layoutPasses = 8;
+
+enum class Side { Below, Above, RightOf, LeftOf };
+
+// Where the panel goes relative to the icon: away from the bar the icon sits in.
+Side sideFor(const QRect& area, const QRect& available)
+{
+    if (area.bottom() < available.top()) {
+        return Side::Below;
+    }
+    if (area.top() > available.bottom()) {
+        return Side::Above;
+    }
+    if (area.right() < available.left()) {
+        return Side::RightOf;
+    }
+    if (area.left() > available.right()) {
+        return Side::LeftOf;
+    }
+    // The desktop keeps no room for the bar (no window manager, a bar drawn over windows): the edge the icon is
+    // close to tells. Horizontal bars are by far the common ones, so they win in a corner.
+    const QPoint centre = area.center();
+    const int top = centre.y() - available.top();
+    const int bottom = available.bottom() - centre.y();
+    const int left = centre.x() - available.left();
+    const int right = available.right() - centre.x();
+    if (std::min(top, bottom) <= barThickness || std::min(left, right) > barThickness) {
+        return top <= bottom ? Side::Below : Side::Above;
+    }
+    return left <= right ? Side::RightOf : Side::LeftOf;
+}
+
+// The screen that holds `anchor`, else the one nearest to it.
+QScreen* screenFor(const QRect& anchor)
+{
+    if (QScreen* screen = QGuiApplication::screenAt(anchor.center())) {
+        return screen;
+    }
+    QScreen* nearest = QGuiApplication::primaryScreen();
+    qint64 nearestDistance = std::numeric_limits<qint64>::max();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect geometry = screen->geometry();
+        const QPoint inside(std::clamp(anchor.center().x(), geometry.left(), geometry.right()),
+                            std::clamp(anchor.center().y(), geometry.top(), geometry.bottom()));
+        const QPoint away = inside - anchor.center();
+        const qint64 distance = qint64(away.x()) * away.x() + qint64(away.y()) * away.y();
+        if (distance < nearestDistance) {
+            nearest = screen;
+            nearestDistance = distance;
+        }
+    }
+    return nearest;
+}
 } // namespace
 
 PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
@@ -28,7 +91,7 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     }
 }
 
-void PanelWindow::toggleNear(const QRect& trayGeometry)
+void PanelWindow::toggleNear(const QRect& anchor)
 {
     if (isVisible()) {
         hide();
@@ -37,40 +100,130 @@ void PanelWindow::toggleNear(const QRect& trayGeometry)
     if (m_sinceHidden.isValid() && m_sinceHidden.elapsed() < reopenGuardMs) {
         return;
     }
-    openNear(trayGeometry);
+    openNear(anchor);
 }
 
-void PanelWindow::openNear(const QRect& trayGeometry)
+void PanelWindow::openNear(const QRect& anchor)
 {
-    adjustSize();
-    const QRect anchor =
-        trayGeometry.isValid() && !trayGeometry.isEmpty() ? trayGeometry : QRect(QCursor::pos(), QSize(1, 1));
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    if (!screen) {
-        screen = QGuiApplication::primaryScreen();
-    }
-    if (screen) {
-        move(placement(sizeHint(), anchor, screen->availableGeometry()));
-    }
+    m_anchor = anchor.isValid() && !anchor.isEmpty() ? anchor : QRect(QCursor::pos(), QSize(1, 1));
+    settleLayout();
+    place();
     show();
     raise();
     activateWindow();
 }
 
-QPoint PanelWindow::placement(const QSize& size, const QRect& anchor, const QRect& available)
+// Content that changed while the panel was closed has its new size waiting in posted layout requests: the panel
+// is placed from the size it will show with, not the one it last had.
+void PanelWindow::settleLayout()
 {
-    // Below an icon in the upper half of the screen, above one in the lower half; right edges aligned.
-    const bool below = anchor.center().y() < available.center().y();
-    int x = anchor.right() - size.width() + 1;
-    int y = below ? anchor.bottom() + 1 + gap : anchor.top() - gap - size.height();
+    ensurePolished();
+    for (int pass = 0; pass < layoutPasses; ++pass) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+    if (layout()) {
+        layout()->activate();
+    }
+}
+
+void PanelWindow::place()
+{
+    QScreen* screen = screenFor(m_anchor);
+    if (!screen) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    move(placement(size(), iconArea(m_anchor, available), available));
+}
+
+QRect PanelWindow::iconArea(const QRect& anchor, const QRect& available)
+{
+    if (anchor.width() > 1 || anchor.height() > 1) {
+        return anchor;
+    }
+    const QPoint point = anchor.topLeft();
+    // A point on a bar that the desktop keeps windows off: the icon lies on the bar, outside `available`.
+    if (point.y() < available.top()) {
+        return QRect(point, QPoint(point.x(), available.top() - 1));
+    }
+    if (point.y() > available.bottom()) {
+        return QRect(QPoint(point.x(), available.bottom() + 1), point);
+    }
+    if (point.x() < available.left()) {
+        return QRect(point, QPoint(available.left() - 1, point.y()));
+    }
+    if (point.x() > available.right()) {
+        return QRect(QPoint(available.right() + 1, point.y()), point);
+    }
+    // Anywhere else the icon may reach an icon's size from the point in every direction.
+    const QPoint reach(iconExtent - 1, iconExtent - 1);
+    return QRect(point - reach, point + reach);
+}
+
+QPoint PanelWindow::placement(const QSize& size, const QRect& iconArea, const QRect& available)
+{
+    const Side side = sideFor(iconArea, available);
+    const QPoint centre = iconArea.center();
+    int x = 0;
+    int y = 0;
+    if (side == Side::Below || side == Side::Above) {
+        // The edges on the icon's side of the screen line up, so the panel grows towards the middle.
+        x = centre.x() >= available.center().x() ? iconArea.right() - size.width() + 1 : iconArea.left();
+        y = side == Side::Below ? iconArea.bottom() + 1 + gap : iconArea.top() - gap - size.height();
+    } else {
+        y = centre.y() >= available.center().y() ? iconArea.bottom() - size.height() + 1 : iconArea.top();
+        x = side == Side::RightOf ? iconArea.right() + 1 + gap : iconArea.left() - gap - size.width();
+    }
     x = std::clamp(x, available.left(), std::max(available.left(), available.right() - size.width() + 1));
     y = std::clamp(y, available.top(), std::max(available.top(), available.bottom() - size.height() + 1));
     return {x, y};
 }
 
+void PanelWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Growing (power on) or shrinking (power off) while open: the edge next to the icon stays where it is. A
+    // window belongs to the window manager and the user once shown.
+    if (m_kind == Kind::Popup && isVisible() && !m_anchor.isNull()) {
+        place();
+    }
+}
+
+void PanelWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    QWindow* window = windowHandle();
+    if (window && window != m_watchedWindow) {
+        m_watchedWindow = window;
+        connect(window, &QWindow::activeChanged, this, &PanelWindow::activeChanged);
+    }
+    m_wasActive = window && window->isActive();
+}
+
+// On X11 a click elsewhere reaches the popup through its pointer grab, which does not cover the windows of a
+// Wayland compositor under XWayland: there a click elsewhere only takes the activation away.
+void PanelWindow::activeChanged()
+{
+    QWindow* window = windowHandle();
+    if (!window || window->isActive()) {
+        m_wasActive = window != nullptr;
+        return;
+    }
+    if (!m_wasActive || m_kind != Kind::Popup || !isVisible()) {
+        return;
+    }
+    // A menu opened from the panel takes the keyboard while it is open; the panel stays.
+    if (QWidget* popup = QApplication::activePopupWidget(); popup && popup != this) {
+        return;
+    }
+    hide();
+}
+
 void PanelWindow::hideEvent(QHideEvent* event)
 {
     m_sinceHidden.start();
+    m_wasActive = false;
+    m_anchor = {};
     QWidget::hideEvent(event);
 }
 

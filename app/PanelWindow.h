@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 
+class QWindow;
+
 // The window that holds the panel. Next to a tray icon it is a frameless popup that closes when the user clicks
-// elsewhere; without a tray it is a small ordinary window, so Kelvo is never invisible.
+// elsewhere, presses Escape or activates another window; without a tray it is a small ordinary window, so Kelvo is
+// never invisible.
 class PanelWindow : public QWidget
 {
     Q_OBJECT
@@ -16,19 +20,36 @@ public:
 
     Kind kind() const { return m_kind; }
 
-    // Opens the panel next to the tray icon's geometry (or the mouse pointer when the tray does not tell where its
-    // icon is), or closes it when it is open.
-    void toggleNear(const QRect& trayGeometry);
-    void openNear(const QRect& trayGeometry);
+    // Opens the panel next to `anchor`, or closes it when it is open. The anchor is the tray icon's geometry, a
+    // 1×1 rectangle at the point a tray host reported, or empty when nobody says where the icon is (then the mouse
+    // pointer stands in for it).
+    void toggleNear(const QRect& anchor);
+    void openNear(const QRect& anchor);
 
-    // Where a panel of `size` goes for an icon at `anchor`, kept inside `available`.
-    static QPoint placement(const QSize& size, const QRect& anchor, const QRect& available);
+    // The area the panel keeps clear of and stays 4 px away from: the icon's geometry, or for a reported point the
+    // part of the screen its icon may cover (up to the edge of `available` when the point lies on a panel bar
+    // outside it, an icon's size around it otherwise).
+    static QRect iconArea(const QRect& anchor, const QRect& available);
+    // Where a panel of `size` goes for an icon area (see iconArea) in `available`, the available geometry of the
+    // screen that holds it: on the side facing away from the bar the icon sits in, 4 px from the icon, inside
+    // `available`. The edge nearest the icon depends only on the icon and the screen, so it stays put when the
+    // size changes.
+    static QPoint placement(const QSize& size, const QRect& iconArea, const QRect& available);
 
 protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void settleLayout();
+    void place();
+    void activeChanged();
+
     Kind m_kind;
+    QRect m_anchor; // where the panel was last opened, in global coordinates; empty while closed
+    bool m_wasActive = false;
+    QPointer<QWindow> m_watchedWindow;
     QElapsedTimer m_sinceHidden;
 };

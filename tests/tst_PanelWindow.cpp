@@ -1,9 +1,35 @@
 #include "app/PanelWindow.h"
 #include "app/SingleInstance.h"
 
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUuid>
+
+namespace {
+// Content that takes its new height when its layout request is handled, as the panel's content does.
+class SettlingContent : public QWidget
+{
+public:
+    void settleAt(int height)
+    {
+        m_height = height;
+        QCoreApplication::postEvent(this, new QEvent(QEvent::LayoutRequest));
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest) {
+            setFixedSize(300, m_height);
+        }
+        return QWidget::event(event);
+    }
+
+private:
+    int m_height = 100;
+};
+} // namespace
 
 class tst_PanelWindow : public QObject
 {
@@ -12,6 +38,8 @@ class tst_PanelWindow : public QObject
 private Q_SLOTS:
     void placement_data();
     void placement();
+    void panelStaysNextToItsIcon_data();
+    void panelStaysNextToItsIcon();
     void secondStartHandsOverToTheFirst();
 };
 
@@ -21,9 +49,9 @@ void tst_PanelWindow::placement_data()
     QTest::addColumn<QPoint>("expected");
     const QRect screen(0, 0, 1280, 800); // panel 300 x 400 below
     QTest::newRow("top-right tray: below, right edges aligned") << QRect(1200, 2, 24, 24) << QPoint(924, 30);
-    QTest::newRow("bottom tray: above") << QRect(600, 774, 24, 24) << QPoint(324, 370);
-    QTest::newRow("near the left edge: kept on screen") << QRect(10, 2, 24, 24) << QPoint(0, 30);
-    QTest::newRow("off the right edge: kept on screen") << QRect(1290, 2, 24, 24) << QPoint(980, 30);
+    QTest::newRow("bottom tray, left half: above, left edges aligned") << QRect(600, 774, 24, 24) << QPoint(600, 370);
+    QTest::newRow("near the left edge: left edges aligned") << QRect(10, 2, 24, 24) << QPoint(10, 30);
+    QTest::newRow("off the right edge: kept on screen") << QRect(1290, 2, 24, 24) << QPoint(980, 2);
     QTest::newRow("pointer in the middle") << QRect(640, 300, 1, 1) << QPoint(341, 305);
 }
 
@@ -32,6 +60,56 @@ void tst_PanelWindow::placement()
     QFETCH(QRect, anchor);
     QFETCH(QPoint, expected);
     QCOMPARE(PanelWindow::placement(QSize(300, 400), anchor, QRect(0, 0, 1280, 800)), expected);
+}
+
+void tst_PanelWindow::panelStaysNextToItsIcon_data()
+{
+    QTest::addColumn<QString>("edge");
+    QTest::addColumn<int>("openHeight");
+    QTest::addColumn<int>("laterHeight"); // 0: stays as opened
+    for (const char* edge : {"top", "bottom", "left", "right"}) {
+        QTest::addRow("%s, first open", edge) << edge << 420 << 0;
+        QTest::addRow("%s, grows while open", edge) << edge << 250 << 470;
+        QTest::addRow("%s, shrinks while open", edge) << edge << 470 << 180;
+    }
+}
+
+void tst_PanelWindow::panelStaysNextToItsIcon()
+{
+    QFETCH(QString, edge);
+    QFETCH(int, openHeight);
+    QFETCH(int, laterHeight);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect icon = edge == "top"      ? QRect(available.right() - 60, available.top() + 2, 24, 24)
+                       : edge == "bottom" ? QRect(available.left() + 80, available.bottom() - 25, 24, 24)
+                       : edge == "left"   ? QRect(available.left() + 2, available.top() + 120, 24, 24)
+                                          : QRect(available.right() - 25, available.bottom() - 150, 24, 24);
+    const auto check = [&](const QRect& panel) {
+        QVERIFY2(available.contains(panel), qPrintable(QStringLiteral("panel %1,%2 %3x%4")
+                                                           .arg(panel.x())
+                                                           .arg(panel.y())
+                                                           .arg(panel.width())
+                                                           .arg(panel.height())));
+        QVERIFY(!panel.intersects(icon));
+        const int apart = std::max({panel.top() - icon.bottom(), icon.top() - panel.bottom(),
+                                    panel.left() - icon.right(), icon.left() - panel.right()}) -
+                          1;
+        QCOMPARE(apart, 4);
+    };
+
+    auto* content = new SettlingContent;
+    content->setFixedSize(300, 100);
+    PanelWindow panel(content, PanelWindow::Kind::Popup);
+    panel.adjustSize();
+    content->settleAt(openHeight); // changed while closed, as the panel's content does when the devices load
+    panel.openNear(icon);
+    QCOMPARE(panel.height(), openHeight);
+    check(panel.geometry());
+    if (laterHeight > 0) {
+        content->settleAt(laterHeight);
+        QTRY_COMPARE(panel.height(), laterHeight);
+        check(panel.geometry());
+    }
 }
 
 void tst_PanelWindow::secondStartHandsOverToTheFirst()
