@@ -3,44 +3,128 @@
 #include "platform/InstanceSocket.h"
 #include "platform/Preferences.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QThread>
+
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
-constexpr int handOverTimeoutMs = 1000;
+// How long a start waits for the Kelvo holding the lock to answer: it may have just taken the lock itself.
+constexpr int claimTimeoutMs = 5000;
+constexpr int retryIntervalMs = 50;
+constexpr int socketTimeoutMs = 1000;
+
+// Whether the process at the other end of a connected local socket runs as this user. A socket of another user
+// must never make Kelvo leave, nor tell it what to do.
+bool peerIsThisUser(qintptr descriptor)
+{
+#ifdef SO_PEERCRED
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    return descriptor >= 0 && ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+           credentials.uid == ::getuid();
+#else
+    return descriptor >= 0; // the socket's own permissions keep other users out
+#endif
+}
 } // namespace
 
-SingleInstance::SingleInstance(QString name, QObject* parent)
+SingleInstance::SingleInstance(QString socketPath, QObject* parent)
     : QObject(parent)
-    , m_name(std::move(name))
+    , m_name(std::move(socketPath))
 {}
+
+SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultName()
 {
     return InstanceSocket::path(Preferences::defaultDirectory());
 }
 
-bool SingleInstance::handOverToRunningInstance()
+SingleInstance::Role SingleInstance::claim()
 {
-    {
-        // Runs once at start-up, before any window exists; a running instance answers at once.
-        QLocalSocket socket;
-        socket.connectToServer(m_name);
-        if (socket.waitForConnected(handOverTimeoutMs)) {
-            socket.write(InstanceSocket::openMessage);
-            socket.waitForBytesWritten(handOverTimeoutMs);
-            socket.disconnectFromServer();
-            return true;
+    QDir().mkpath(QFileInfo(m_name).absolutePath()); // the settings folder on a first start
+    m_lock = std::make_unique<QLockFile>(m_name + QStringLiteral(".lock"));
+    m_lock->setStaleLockTime(0); // held for a whole run: stale only when its process is gone
+    const QDeadlineTimer deadline(claimTimeoutMs);
+    while (true) {
+        if (m_lock->tryLock(0)) {
+            listen();
+            return Role::First;
         }
+        if (askRunningInstanceToOpen()) {
+            return Role::HandedOver;
+        }
+        if (m_lock->error() != QLockFile::LockFailedError) {
+            // No lock can be taken here (a read-only folder): run unguarded rather than not at all.
+            listen();
+            return Role::First;
+        }
+        if (deadline.hasExpired()) {
+            return Role::Unreachable;
+        }
+        QThread::msleep(retryIntervalMs);
     }
-    // Nobody answered: a socket file left by a crashed instance is stale.
+}
+
+QString SingleInstance::unreachableMessage() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    m_lock->getLockInfo(&pid, &host, &application);
+    return QStringLiteral("Another Kelvo (process %1) is running with the same settings folder but does not answer "
+                          "at %2. Quit it, or end that process, and start Kelvo again.")
+        .arg(pid)
+        .arg(QDir::toNativeSeparators(m_name));
+}
+
+bool SingleInstance::askRunningInstanceToOpen()
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(socketTimeoutMs)) {
+        return false;
+    }
+    if (!peerIsThisUser(socket.socketDescriptor())) {
+        socket.abort();
+        return false;
+    }
+    socket.write(InstanceSocket::openMessage);
+    socket.waitForBytesWritten(socketTimeoutMs);
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState) {
+        socket.waitForDisconnected(socketTimeoutMs);
+    }
+    return true;
+}
+
+void SingleInstance::listen()
+{
+    // Under the lock nobody else listens here: a socket file left by a crashed Kelvo (or anything else) goes.
     QLocalServer::removeServer(m_name);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    m_server->listen(m_name);
+    if (!m_server->listen(m_name)) {
+        std::fprintf(stderr, "Kelvo: cannot listen at %s (%s); a second start will not find this one.\n",
+                     qPrintable(m_name), qPrintable(m_server->errorString()));
+    }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* client = m_server->nextPendingConnection()) {
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+            if (!peerIsThisUser(client->socketDescriptor())) {
+                client->abort();
+                client->deleteLater();
+                continue;
+            }
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
                 while (client->canReadLine()) {
                     const QByteArray line = client->readLine();
@@ -53,5 +137,4 @@ bool SingleInstance::handOverToRunningInstance()
             });
         }
     });
-    return false;
 }

@@ -3,23 +3,37 @@
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
+#include <memory>
 
-// One Kelvo per user: a second start asks the running one to open its panel and then leaves, so there is never a
-// second icon nor a second poller of the rate-limited cloud.
+class QLocalServer;
+class QLockFile;
+
+// One Kelvo per settings folder: a second start asks the running one to open its panel and then leaves, so there
+// is never a second icon nor a second poller of the rate-limited cloud. The running one holds a lock file next to
+// its socket for its whole run, so of two Kelvos started at once exactly one stays.
 class SingleInstance : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
+    enum class Role {
+        First,       // no other Kelvo runs on this settings folder: this one listens for later starts
+        HandedOver,  // the running Kelvo was asked to open its panel: this one should leave
+        Unreachable, // another Kelvo holds the lock but does not answer: see unreachableMessage()
+    };
+
+    explicit SingleInstance(QString socketPath = defaultName(), QObject* parent = nullptr);
+    ~SingleInstance() override;
 
     // The socket of the running instance on the default settings folder.
     static QString defaultName();
 
-    // True when another instance answered and was asked to open its panel: this one should exit. Otherwise this
-    // instance starts listening for later starts and returns false.
-    bool handOverToRunningInstance();
+    // Takes the lock and listens, or hands over to the Kelvo that holds it. Runs once at start-up, before any
+    // window exists, and waits a few seconds at most for a Kelvo that is still starting.
+    Role claim();
+
+    // Why claim() found no Kelvo to hand over to although one holds the lock.
+    QString unreachableMessage() const;
 
 Q_SIGNALS:
     // A later start asked this instance to show itself.
@@ -28,6 +42,10 @@ Q_SIGNALS:
     void refreshRequested();
 
 private:
+    bool askRunningInstanceToOpen();
+    void listen();
+
     QString m_name;
+    std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;
 };

@@ -2,34 +2,75 @@
 #include "app/SingleInstance.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+
+#include <cstdio>
 
 namespace {
-// Wayland gives a client no global position, so the panel could not be placed next to its tray icon: prefer
-// XWayland when it is there. No display at all (a server, a CI machine): run without one. An explicit
-// QT_QPA_PLATFORM always wins.
-void choosePlatform()
+bool environmentHas(const char* name)
 {
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-        return;
+    return !qEnvironmentVariableIsEmpty(name);
+}
+
+// Whether Qt's Wayland platform plugin is installed where Qt will look for it.
+bool waylandPluginInstalled()
+{
+    QStringList folders = qEnvironmentVariable("QT_PLUGIN_PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts);
+    folders.append(QLibraryInfo::path(QLibraryInfo::PluginsPath));
+    for (const QString& folder : folders) {
+        if (QFileInfo::exists(folder + QStringLiteral("/platforms/libqwayland-generic.so"))) {
+            return true;
+        }
     }
-    if (qEnvironmentVariableIsSet("DISPLAY")) {
+    return false;
+}
+
+// Wayland gives a client no global position, so the panel could not be placed next to its tray icon: prefer
+// XWayland when it is there, and Wayland itself (the panel as a window) when it is not. An explicit
+// QT_QPA_PLATFORM always wins. Returns what keeps Kelvo from starting, if anything.
+QString choosePlatform()
+{
+    if (environmentHas("QT_QPA_PLATFORM")) {
+        return {};
+    }
+    if (environmentHas("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "xcb");
-    } else if (!qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return {};
     }
+    if (environmentHas("WAYLAND_DISPLAY")) {
+        if (!waylandPluginInstalled()) {
+            return QStringLiteral("Kelvo needs Qt's Wayland platform plugin (the qt6-wayland package) on a Wayland "
+                                  "session without XWayland.");
+        }
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        return {};
+    }
+    return QStringLiteral("Kelvo needs a graphical desktop session (DISPLAY or WAYLAND_DISPLAY is not set).");
 }
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    choosePlatform();
+    if (const QString problem = choosePlatform(); !problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+        return 1;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvo"));
     QApplication::setApplicationVersion(QStringLiteral(KELVO_VERSION));
 
     SingleInstance instance;
-    if (instance.handOverToRunningInstance()) {
+    switch (instance.claim()) {
+    case SingleInstance::Role::First:
+        break;
+    case SingleInstance::Role::HandedOver:
+        std::printf("Kelvo is already running; its panel was opened.\n");
         return 0;
+    case SingleInstance::Role::Unreachable:
+        std::fprintf(stderr, "%s\n", instance.unreachableMessage().toLocal8Bit().constData());
+        return 1;
     }
 
     KelvoApp kelvo;

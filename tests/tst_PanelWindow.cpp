@@ -1,10 +1,7 @@
 #include "app/PanelWindow.h"
-#include "app/SingleInstance.h"
 
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
-#include <QUuid>
 
 namespace {
 // Content that takes its new height when its layout request is handled, as the panel's content does.
@@ -40,7 +37,6 @@ private Q_SLOTS:
     void placement();
     void panelStaysNextToItsIcon_data();
     void panelStaysNextToItsIcon();
-    void secondStartHandsOverToTheFirst();
 };
 
 void tst_PanelWindow::placement_data()
@@ -110,18 +106,6 @@ void tst_PanelWindow::panelStaysNextToItsIcon()
         QTRY_COMPARE(panel.height(), laterHeight);
         check(panel.geometry());
     }
-}
-
-void tst_PanelWindow::secondStartHandsOverToTheFirst()
-{
-    const QString name = QStringLiteral("kelvo-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    SingleInstance first(name);
-    QVERIFY(!first.handOverToRunningInstance());
-    QSignalSpy asked(&first, &SingleInstance::activationRequested);
-
-    SingleInstance second(name);
-    QVERIFY(second.handOverToRunningInstance());
-    QTRY_COMPARE(asked.size(), 1);
 }
 
 QTEST_MAIN(tst_PanelWindow)
