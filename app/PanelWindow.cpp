@@ -53,6 +53,13 @@ Side sideFor(const QRect& area, const QRect& available)
     return left <= right ? Side::RightOf : Side::LeftOf;
 }
 
+// Wayland tells a client nothing about where its windows are: a popup cannot be put next to the icon there, while
+// a window at least shows where the compositor puts it.
+PanelWindow::Kind usableKind(PanelWindow::Kind kind)
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? PanelWindow::Kind::Window : kind;
+}
+
 // The screen that holds `anchor`, else the one nearest to it.
 QScreen* screenFor(const QRect& anchor)
 {
@@ -77,8 +84,8 @@ QScreen* screenFor(const QRect& anchor)
 } // namespace
 
 PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
-    : QWidget(parent, kind == Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window)
-    , m_kind(kind)
+    : QWidget(parent, usableKind(kind) == Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window)
+    , m_kind(usableKind(kind))
 {
     setWindowTitle(QStringLiteral("Kelvo"));
     setAccessibleName(QStringLiteral("Kelvo"));
@@ -86,7 +93,7 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize); // the height follows the content
     layout->addWidget(content);
-    if (kind == Kind::Popup) {
+    if (m_kind == Kind::Popup) {
         setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu);
     }
 }

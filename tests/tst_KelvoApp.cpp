@@ -108,6 +108,7 @@ void tst_KelvoApp::withoutATrayThePanelOpensAsAWindow()
     app.start();
     QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
     QTRY_VERIFY(app.panelWindow().isVisible());
+    QVERIFY(app.panelWindow().windowIcon().availableSizes().contains(QSize(48, 48))); // the taskbar shows Kelvo's
     QVERIFY(!app.icon().tray()->isVisible());
     QTRY_VERIFY(app.launchTaskFinished()); // no key: no load, then the notice check
     QCOMPARE(m_cloud->requests().size(), 0);
