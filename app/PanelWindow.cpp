@@ -1,12 +1,11 @@
 #include "app/PanelWindow.h"
 
-#include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <algorithm>
 #include <limits>
@@ -60,6 +59,15 @@ PanelWindow::Kind usableKind(PanelWindow::Kind kind)
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? PanelWindow::Kind::Window : kind;
 }
 
+// A window manager ignores an activation request for a popup, which it does not manage: the popup takes the focus
+// itself (bypassing the window manager). Qt closes popups when the application loses the focus, which is all a click
+// elsewhere does under XWayland, where the X pointer grab does not reach the compositor's own windows.
+Qt::WindowFlags windowFlagsFor(PanelWindow::Kind kind)
+{
+    return kind == PanelWindow::Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
+                                            : Qt::WindowFlags(Qt::Window);
+}
+
 // The screen that holds `anchor`, else the one nearest to it.
 QScreen* screenFor(const QRect& anchor)
 {
@@ -84,7 +92,7 @@ QScreen* screenFor(const QRect& anchor)
 } // namespace
 
 PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
-    : QWidget(parent, usableKind(kind) == Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window)
+    : QWidget(parent, windowFlagsFor(usableKind(kind)))
     , m_kind(usableKind(kind))
 {
     setWindowTitle(QStringLiteral("Kelvo"));
@@ -196,40 +204,9 @@ void PanelWindow::resizeEvent(QResizeEvent* event)
     }
 }
 
-void PanelWindow::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    QWindow* window = windowHandle();
-    if (window && window != m_watchedWindow) {
-        m_watchedWindow = window;
-        connect(window, &QWindow::activeChanged, this, &PanelWindow::activeChanged);
-    }
-    m_wasActive = window && window->isActive();
-}
-
-// On X11 a click elsewhere reaches the popup through its pointer grab, which does not cover the windows of a
-// Wayland compositor under XWayland: there a click elsewhere only takes the activation away.
-void PanelWindow::activeChanged()
-{
-    QWindow* window = windowHandle();
-    if (!window || window->isActive()) {
-        m_wasActive = window != nullptr;
-        return;
-    }
-    if (!m_wasActive || m_kind != Kind::Popup || !isVisible()) {
-        return;
-    }
-    // A menu opened from the panel takes the keyboard while it is open; the panel stays.
-    if (QWidget* popup = QApplication::activePopupWidget(); popup && popup != this) {
-        return;
-    }
-    hide();
-}
-
 void PanelWindow::hideEvent(QHideEvent* event)
 {
     m_sinceHidden.start();
-    m_wasActive = false;
     m_anchor = {};
     QWidget::hideEvent(event);
 }

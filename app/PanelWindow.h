@@ -1,10 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QWidget>
-
-class QWindow;
 
 // The window that holds the panel. Next to a tray icon it is a frameless popup that closes when the user clicks
 // elsewhere, presses Escape or activates another window; without a tray it is a small ordinary window, so Kelvo is
@@ -38,18 +35,14 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void settleLayout();
     void place();
-    void activeChanged();
 
     Kind m_kind;
     QRect m_anchor; // where the panel was last opened, in global coordinates; empty while closed
-    bool m_wasActive = false;
-    QPointer<QWindow> m_watchedWindow;
     QElapsedTimer m_sinceHidden;
 };

@@ -10,7 +10,10 @@ keyboard (xdotool) and reads the screen (ImageMagick screenshots, tesseract OCR)
   3. closed again, the tray icon's panel lists the devices;
   4. power on, one step up in temperature and a fan level reach the cloud as exactly those three changes;
   5. Quit from the panel ends Kelvo with status 0;
-  6. started again, the key is still there, the devices load at once and the launch notice stays quiet.
+  6. started again, the key is still there, the devices load at once and the launch notice stays quiet;
+  7. with trayer at the bottom edge: the panel opens above the icon, 4 px from it and inside the screen, keeps
+     that edge while it shrinks and grows, and closes on a click on the icon, Escape, a click elsewhere and
+     another window taking the focus; a second start opens the running Kelvo's panel and leaves.
 
 Usage: run_e2e.py BUILD_DIR   (BUILD_DIR holds kelvo and kelvo-sim; screenshots go to BUILD_DIR/e2e)
 
@@ -42,6 +45,7 @@ API_KEY = "e2e-key-4711"
 NOTICE = "Kelvo 1.1 is out with quieter refreshes."
 PANEL_WIDTH = 300
 SCREEN_TOP_BAR = 28  # trayer's height: the tray icon lives above it
+PANEL_GAP = 4  # between the panel and the tray icon
 CONTROL_MARGIN = 16  # the climate controls' right margin inside the panel
 SWITCH_WIDTH = 36  # a toggle switch, focus margin included
 STEPPER_LABEL_WIDTH = 44  # the temperature text's fixed box; the plus button follows 4 px after it
@@ -277,6 +281,7 @@ class E2E:
         self.kelvo_process = None
         self.kelvo_output = None
         self.kelvo_may_exit = False
+        self.tray_edge = "top"
 
     # --- plumbing -------------------------------------------------------------------------------------------
 
@@ -515,16 +520,21 @@ class E2E:
         return [
             box
             for window, box in self.kelvo_windows()
-            if box != panel and (settings is None or window != settings[0]) and box.top > SCREEN_TOP_BAR
+            if box != panel and (settings is None or window != settings[0]) and not self.in_tray_bar(box)
         ]
 
     def settings_window(self):
         found = self.windows("--name", "^Kelvo Settings$")
         return found[0] if found else None
 
+    def in_tray_bar(self, box):
+        if self.tray_edge == "top":
+            return box.top <= SCREEN_TOP_BAR
+        return box.top >= SCREEN[1] - SCREEN_TOP_BAR
+
     def tray(self):
         """trayer's panel, once Kelvo's icon is embedded in it: (trayer's box, the icon's box)."""
-        trays = [box for _, box in self.windows("--class", "trayer") if box.height >= 20 and box.top <= 1]
+        trays = [box for _, box in self.windows("--class", "trayer") if box.height >= 20 and self.in_tray_bar(box)]
         if not trays:
             return None
         tray = max(trays, key=lambda b: b.width)
@@ -573,7 +583,7 @@ class E2E:
     def start_tray(self):
         self.start(
             "trayer",
-            ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28"],
+            ["trayer", "--edge", self.tray_edge, "--align", "right", "--widthtype", "request", "--height", "28"],
             self.env(),
             os.path.join(self.work, "trayer.out"),
         )
@@ -613,6 +623,12 @@ class E2E:
         self.cloud_url, self.site_url = self.wait_until("kelvo-sim to print where it listens", addresses)
 
     def start_kelvo(self, run):
+        out = os.path.join(self.work, f"kelvo-run{run}.out")
+        process = self.start(f"kelvo (run {run})", [self.kelvo], self.kelvo_env(), out)
+        self.kelvo_process, self.kelvo_output, self.kelvo_may_exit = process, out, False
+        return process
+
+    def kelvo_env(self):
         env = self.env()
         for name in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORMTHEME"):
             env.pop(name, None)
@@ -629,10 +645,7 @@ class E2E:
                 "KELVO_SITE_URL": self.site_url,
             }
         )
-        out = os.path.join(self.work, f"kelvo-run{run}.out")
-        process = self.start(f"kelvo (run {run})", [self.kelvo], env, out)
-        self.kelvo_process, self.kelvo_output, self.kelvo_may_exit = process, out, False
-        return process
+        return env
 
     def wait_for_output(self, line, what):
         self.wait_until(what, lambda: line in self.read_text(self.kelvo_output).splitlines())
@@ -713,6 +726,7 @@ class E2E:
         self.x11.request_close(self.display, window)
         self.wait_until("the settings window to close", lambda: self.settings_window() is None)
         self.open_panel()
+        self.check_next_to_icon("at the top edge")
         self.see(
             'the devices ("Living Room" and its "Power" row)',
             self.panel,
@@ -885,6 +899,109 @@ class E2E:
         self.quit_from_panel("second-quit-tooltip")
         self.check_patches()  # and still no other state change
 
+    def check_next_to_icon(self, when):
+        """The panel inside the screen, 4 px from the tray icon on the side away from the bar, not over it."""
+        _, icon = self.wait_until("Kelvo's icon in trayer's system tray", self.tray)
+        panel = self.wait_until("the panel", self.panel)
+        gap = icon.top - panel.bottom if self.tray_edge == "bottom" else panel.top - icon.bottom
+        problems = []
+        if panel.left < 0 or panel.top < 0 or panel.right > SCREEN[0] or panel.bottom > SCREEN[1]:
+            problems.append("reaches off the screen")
+        if panel.left < icon.right and icon.left < panel.right and panel.top < icon.bottom and icon.top < panel.bottom:
+            problems.append("covers the tray icon")
+        if gap != PANEL_GAP:
+            problems.append(f"is {gap:.0f} px from the icon, not {PANEL_GAP}")
+        if problems:
+            shot = self.keep_shot(self.grab(), "panel-placement-FAILED")
+            self.fail(f"{when}, the panel {panel} {' and '.join(problems)} (icon {icon}); screenshot {shot}")
+        return panel
+
+    def window_class(self, window):
+        result = self.command(["xprop", "-id", str(window), "WM_CLASS"])
+        return re.findall(r'"([^"]*)"', result.stdout)
+
+    def step7_bottom_tray(self):
+        for name, process in [(n, p) for n, p in self.processes if n == "trayer"]:
+            self.stop(name, process)
+            self.processes.remove((name, process))
+        self.tray_edge = "bottom"
+        self.start_tray()
+        # Window managers (the one XWayland works with too) claim _NET_ACTIVE_WINDOW and ignore it for a popup:
+        # claimed here, the panel holds the focus only if it takes it itself, and only then can losing it close it.
+        self.command(["xprop", "-root", "-f", "_NET_SUPPORTED", "32a", "-set", "_NET_SUPPORTED", "_NET_ACTIVE_WINDOW"])
+        before = len(self.requests("cloud"))
+        self.start_kelvo(3)
+        self.wait_until("the device list request on launch", lambda: self.device_list_requests(before))
+        time.sleep(1)  # the devices arrive while the panel is closed: its first opening has a new height to use
+
+        # The first opening, the panel at its full height with the device on.
+        self.open_panel()
+        self.check_next_to_icon("at the first opening")
+        self.see(
+            '"Living Room" and its "Temp" row',
+            self.panel,
+            lambda w: first(w, "Living Room") and first(w, "Temp"),
+            "bottom-panel",
+        )
+        opened = self.check_next_to_icon("with the devices shown")
+        # Taskbars find the desktop entry, and so Kelvo's icon, by the window class.
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        entry = os.path.join(source, "assets", "app.kelvo.Kelvo.desktop")
+        wm_class = re.search(r"^StartupWMClass=(.*)$", self.read_text(entry), re.M)
+        window = next(w for w, box in self.windows("--name", "^Kelvo$") if box == opened)
+        if not wm_class or self.window_class(window)[-1:] != [wm_class.group(1)]:
+            self.fail(
+                f"the panel's WM_CLASS {self.window_class(window)} does not end with the desktop entry's "
+                f"StartupWMClass ({wm_class.group(1) if wm_class else 'missing'})"
+            )
+
+        # Power off shrinks the panel, power on grows it again: its bottom edge stays above the icon.
+        for state, smaller in (("off", True), ("on", False)):
+            power = self.see('the "Power" row', self.panel, lambda w: first(w, "Power"), None)
+            panel = self.panel()
+            self.click(panel.right - CONTROL_MARGIN - SWITCH_WIDTH / 2, power.cy)
+            self.hover(panel.left + 20, panel.bottom - 4)
+            self.wait_until(
+                f"the panel to {'shrink' if smaller else 'grow'} with power {state}",
+                lambda: self.panel()
+                and self.panel().height != panel.height
+                and (self.panel().height < panel.height) == smaller,
+            )
+            time.sleep(0.5)  # whatever else the change brings has come
+            self.check_next_to_icon(f"after power {state} while open")
+            self.keep_shot(self.grab(), f"bottom-power-{state}")
+
+        # Every way of closing it.
+        def focus_elsewhere():
+            self.command(["xdotool", "windowfocus", "--sync", str(self.windows("--class", "trayer")[0][0])])
+
+        closers = (
+            ("a second click on the icon", self.click_tray_icon),
+            ("Escape", lambda: self.command(["xdotool", "key", "Escape"])),
+            ("a click elsewhere", lambda: self.click(SCREEN[0] / 3, SCREEN[1] / 3)),
+            ("another window taking the focus (all a click elsewhere does under XWayland)", focus_elsewhere),
+        )
+        for what, close in closers:
+            time.sleep(0.5)  # a click right after closing does not reopen it
+            if self.panel() is None:
+                self.open_panel()
+                self.check_next_to_icon("when opened again")
+            close()
+            self.wait_until(f"the panel to close on {what}", lambda: self.panel() is None, timeout=5)
+
+        # A second start with the same settings opens the running Kelvo's panel and leaves.
+        try:
+            result = subprocess.run(
+                [self.kelvo], env=self.kelvo_env(), capture_output=True, text=True, timeout=STEP_TIMEOUT
+            )
+        except subprocess.TimeoutExpired:
+            self.fail(f"a second start did not end within {STEP_TIMEOUT:.0f} s")
+        if result.returncode != 0 or result.stdout != "Kelvo is already running; its panel was opened.\n":
+            self.fail(f"a second start ended with {result.returncode} and printed {result.stdout!r} {result.stderr!r}")
+        self.wait_until("the panel to open on the second start", self.panel, timeout=5)
+        self.check_next_to_icon("when a second start opened it")
+        self.quit_from_panel("bottom-quit-tooltip")
+
     # --- the run --------------------------------------------------------------------------------------------
 
     def run(self):
@@ -911,6 +1028,7 @@ class E2E:
             ("4", "power on, temperature up, fan High: exactly those PATCH requests", self.step4_controls),
             ("5", "Quit from the panel: Kelvo ends with status 0", self.step5_quit),
             ("6", "second start: key kept, devices at once, notice not shown again", self.step6_second_start),
+            ("7", "trayer at the bottom: above the icon, anchored, every way of closing", self.step7_bottom_tray),
         ]
         for number, title, action in steps:
             self.step = f"step {number} ({title})"
