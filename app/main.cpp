@@ -27,6 +27,13 @@ bool waylandPluginInstalled()
     return false;
 }
 
+// The compositor's socket: WAYLAND_DISPLAY names it in $XDG_RUNTIME_DIR unless it is a path itself.
+QString waylandSocket()
+{
+    const QString name = qEnvironmentVariable("WAYLAND_DISPLAY");
+    return name.startsWith(QLatin1Char('/')) ? name : qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + name;
+}
+
 // Wayland gives a client no global position, so the panel could not be placed next to its tray icon: prefer
 // XWayland when it is there, and Wayland itself (the panel as a window) when it is not. An explicit
 // QT_QPA_PLATFORM always wins. Returns what keeps Kelvo from starting, if anything.
@@ -43,6 +50,9 @@ QString choosePlatform()
         if (!waylandPluginInstalled()) {
             return QStringLiteral("Kelvo needs Qt's Wayland platform plugin (the qt6-wayland package) on a Wayland "
                                   "session without XWayland.");
+        }
+        if (!QFileInfo::exists(waylandSocket())) {
+            return QStringLiteral("Kelvo cannot reach the Wayland display %1 (WAYLAND_DISPLAY).").arg(waylandSocket());
         }
         qputenv("QT_QPA_PLATFORM", "wayland");
         return {};
