@@ -175,19 +175,19 @@ QRect PanelWindow::iconArea(const QRect& anchor, const QRect& available)
     return QRect(point - reach, point + reach);
 }
 
-QPoint PanelWindow::placement(const QSize& size, const QRect& iconArea, const QRect& available)
+QPoint PanelWindow::placement(const QSize& size, const QRect& area, const QRect& available)
 {
-    const Side side = sideFor(iconArea, available);
-    const QPoint centre = iconArea.center();
+    const Side side = sideFor(area, available);
+    const QPoint centre = area.center();
     int x = 0;
     int y = 0;
     if (side == Side::Below || side == Side::Above) {
         // The edges on the icon's side of the screen line up, so the panel grows towards the middle.
-        x = centre.x() >= available.center().x() ? iconArea.right() - size.width() + 1 : iconArea.left();
-        y = side == Side::Below ? iconArea.bottom() + 1 + gap : iconArea.top() - gap - size.height();
+        x = centre.x() >= available.center().x() ? area.right() - size.width() + 1 : area.left();
+        y = side == Side::Below ? area.bottom() + 1 + gap : area.top() - gap - size.height();
     } else {
-        y = centre.y() >= available.center().y() ? iconArea.bottom() - size.height() + 1 : iconArea.top();
-        x = side == Side::RightOf ? iconArea.right() + 1 + gap : iconArea.left() - gap - size.width();
+        y = centre.y() >= available.center().y() ? area.bottom() - size.height() + 1 : area.top();
+        x = side == Side::RightOf ? area.right() + 1 + gap : area.left() - gap - size.width();
     }
     x = std::clamp(x, available.left(), std::max(available.left(), available.right() - size.width() + 1));
     y = std::clamp(y, available.top(), std::max(available.top(), available.bottom() - size.height() + 1));

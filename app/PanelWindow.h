@@ -27,11 +27,11 @@ public:
     // part of the screen its icon may cover (up to the edge of `available` when the point lies on a panel bar
     // outside it, an icon's size around it otherwise).
     static QRect iconArea(const QRect& anchor, const QRect& available);
-    // Where a panel of `size` goes for an icon area (see iconArea) in `available`, the available geometry of the
+    // Where a panel of `size` goes for an icon `area` (see iconArea) in `available`, the available geometry of the
     // screen that holds it: on the side facing away from the bar the icon sits in, 4 px from the icon, inside
     // `available`. The edge nearest the icon depends only on the icon and the screen, so it stays put when the
     // size changes.
-    static QPoint placement(const QSize& size, const QRect& iconArea, const QRect& available);
+    static QPoint placement(const QSize& size, const QRect& area, const QRect& available);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
