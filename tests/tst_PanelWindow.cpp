@@ -84,8 +84,10 @@ void tst_PanelWindow::panelStaysNextToItsIcon()
                        : edge == "left"   ? QRect(available.left() + 2, available.top() + 120, 24, 24)
                                           : QRect(available.right() - 25, available.bottom() - 150, 24, 24);
     const auto check = [&](const QRect& panel) {
-        QVERIFY2(available.contains(panel), QTest::toString(panel));
-        QVERIFY2(!panel.intersects(icon), QTest::toString(panel));
+        QString where;
+        QDebug(&where) << panel;
+        QVERIFY2(available.contains(panel), qPrintable(where));
+        QVERIFY2(!panel.intersects(icon), qPrintable(where));
         const int apart = std::max({panel.top() - icon.bottom(), icon.top() - panel.bottom(),
                                     panel.left() - icon.right(), icon.left() - panel.right()}) -
                           1;
