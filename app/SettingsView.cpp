@@ -300,9 +300,14 @@ void SettingsView::sync()
     m_autoCheckSwitch->setChecked(m_updater.autoCheckForUpdates());
     m_checkNowButton->setEnabled(!m_updater.isChecking());
     m_checkSpinner->setVisible(m_updater.isChecking());
-    const std::optional<QString> lastChecked = m_updater.lastCheckedDescription();
-    m_lastChecked->setText(lastChecked ? QStringLiteral("Last checked ") + *lastChecked : QString());
-    m_lastChecked->setVisible(lastChecked.has_value());
+    if (!m_updater.hasUpdateSite()) {
+        m_lastChecked->setText(QStringLiteral("No update site in this build"));
+        m_lastChecked->setVisible(true);
+    } else {
+        const std::optional<QString> lastChecked = m_updater.lastCheckedDescription();
+        m_lastChecked->setText(lastChecked ? QStringLiteral("Last checked ") + *lastChecked : QString());
+        m_lastChecked->setVisible(lastChecked.has_value());
+    }
     m_updateAvailableRow->setVisible(m_updater.updateText().has_value());
 
     m_launchAtLoginSwitch->setChecked(m_launchAtLogin);

@@ -56,7 +56,7 @@ public:
         UpdateServiceHooks hooks;
         hooks.log = [](const QString&) {};
         hooks.openUrl = [this](const QUrl& url) { opened.append(url); };
-        updater = std::make_unique<UpdateService>(preferences, &network, QUrl(site.baseUrl()), hooks);
+        updater = std::make_unique<UpdateService>(preferences, &network, siteUrl.value_or(QUrl(site.baseUrl())), hooks);
         view = std::make_unique<SettingsView>(service, *updater, preferences,
                                               LoginItem::create(QStringLiteral("/usr/bin/kelvo")), std::move(about),
                                               [this](const QUrl& url) { opened.append(url); });
@@ -106,6 +106,7 @@ public:
     QNetworkAccessManager network;
     FakeSensiboCloud cloud;
     FakeSite site;
+    std::optional<QUrl> siteUrl;                        // the loopback site unless set
     bool m_listening = cloud.listen() && site.listen(); // before the service takes the cloud's address
     SensiboService service{preferences, &network, cloud.baseUrl()};
     std::unique_ptr<UpdateService> updater;
@@ -127,6 +128,7 @@ private Q_SLOTS:
     void devicesOutrankAnError();
     void longErrorStaysOnOneLine();
     void checkNowRunsACheckAndTellsWhenItWas();
+    void checkNowWithoutUpdateSiteSaysSo();
     void changedNoticePresentsTheAlertWhileTheWindowIsShown();
     void togglesStoreOnlyChangesWhileShown();
     void launchAtLoginFollowsTheAutostartEntry();
@@ -298,6 +300,17 @@ void tst_SettingsView::checkNowRunsACheckAndTellsWhenItWas()
     QVERIFY(description);
     QCOMPARE(run.text(QStringLiteral("lastChecked")), QStringLiteral("Last checked ") + *description);
     QVERIFY(run.shown(QStringLiteral("lastChecked")));
+}
+
+void tst_SettingsView::checkNowWithoutUpdateSiteSaysSo()
+{
+    Run run;
+    run.siteUrl = QUrl(QStringLiteral("https://kelvo.invalid"));
+    run.open();
+    QTest::mouseClick(run.find<QPushButton>(QStringLiteral("checkNowButton")), Qt::LeftButton);
+    QTRY_VERIFY(!run.updater->isChecking());
+    QVERIFY(run.shown(QStringLiteral("lastChecked")));
+    QCOMPARE(run.text(QStringLiteral("lastChecked")), QStringLiteral("No update site in this build"));
 }
 
 void tst_SettingsView::changedNoticePresentsTheAlertWhileTheWindowIsShown()
