@@ -187,9 +187,8 @@ QWidget* SettingsView::buildApiSection()
     m_saveButton = new QPushButton(QStringLiteral("Save && Connect"), connectRow);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setAccessibleName(QStringLiteral("Save & Connect"));
-    // The default button: drawn as one, and Return presses it when it has the focus (outside a dialog, Qt leaves
-    // that to auto-default buttons).
-    m_saveButton->setDefault(true);
+    // The window's default button: Return in the key field presses it (below), and so does Return while it has the
+    // focus, which Qt leaves to auto-default buttons outside a dialog.
     m_saveButton->setAutoDefault(true);
     connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::saveAndConnect);
     connectLayout->addWidget(m_saveButton);

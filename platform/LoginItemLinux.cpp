@@ -3,7 +3,6 @@
 #include "platform/LoginItem.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 

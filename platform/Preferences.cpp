@@ -2,7 +2,6 @@
 #include "platform/AtomicWrite.h"
 #include "platform/ConfigHome.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>

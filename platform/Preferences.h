@@ -44,12 +44,11 @@ public:
     // Why the last write failed: "<file>: <reason>"; empty after a write that succeeded.
     const QString& lastError() const { return m_lastError; }
 
-    // The path the unreadable file was moved to at load, if it was.
+    // Where a file that could not be parsed was moved, at load or before a write, if one was.
     std::optional<QString> movedAsideTo() const { return m_movedAsideTo; }
 
 private:
     void load();
-    std::optional<QJsonObject> readFromDisk();
     void moveAside();
     bool write(const QString& key, const QJsonValue& value);
     bool save(QString* reason);
