@@ -62,7 +62,9 @@ void DesktopTrayHosts::probeWatcher(bool restarted)
     get << QString::fromLatin1(StatusNotifierItem::watcherInterface)
         << QStringLiteral("IsStatusNotifierHostRegistered");
     const quint64 probe = ++m_probe;
-    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    // A watcher that does not answer soon counts as none, so that Kelvo shows itself somewhere meanwhile.
+    constexpr int answerTimeoutMs = 3000;
+    auto* call = new QDBusPendingCallWatcher(m_bus.asyncCall(get, answerTimeoutMs), this);
     connect(call, &QDBusPendingCallWatcher::finished, this, [this, call, probe, restarted] {
         call->deleteLater();
         if (probe != m_probe) {
