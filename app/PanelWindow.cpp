@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QScreen>
+#include <QStyleHints>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -106,9 +107,30 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     }
 }
 
+void PanelWindow::setKind(Kind kind)
+{
+    kind = usableKind(kind);
+    if (kind == m_kind) {
+        return;
+    }
+    m_kind = kind;
+    setWindowFlags(windowFlagsFor(kind)); // hides the window; its next show makes it anew
+    setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu, kind == Kind::Popup);
+    m_sinceHidden.invalidate(); // not closed by a click: the next click on the icon opens it
+}
+
+bool PanelWindow::justOpened() const
+{
+    return m_sinceOpened.isValid() &&
+           m_sinceOpened.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
 void PanelWindow::toggleNear(const QRect& anchor)
 {
     if (isVisible()) {
+        if (justOpened()) {
+            return; // the second click of a double-click on the icon leaves the panel open
+        }
         hide();
         return;
     }
@@ -126,6 +148,7 @@ void PanelWindow::openNear(const QRect& anchor)
     show();
     raise();
     activateWindow();
+    m_sinceOpened.start();
 }
 
 // Content that changed while the panel was closed has its new size waiting in posted layout requests: the panel
@@ -209,6 +232,16 @@ void PanelWindow::hideEvent(QHideEvent* event)
     m_sinceHidden.start();
     m_anchor = {};
     QWidget::hideEvent(event);
+}
+
+void PanelWindow::mousePressEvent(QMouseEvent* event)
+{
+    // A popup closes on a press outside it, but the second click of a double-click on the icon is not meant so.
+    if (m_kind == Kind::Popup && !rect().contains(event->position().toPoint()) && justOpened()) {
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
 }
 
 void PanelWindow::keyPressEvent(QKeyEvent* event)

@@ -16,6 +16,9 @@ public:
     PanelWindow(QWidget* content, Kind kind, QWidget* parent = nullptr);
 
     Kind kind() const { return m_kind; }
+    // Turns the panel into a popup when a tray host appears, or into a window when the last one goes; it is
+    // closed by the change.
+    void setKind(Kind kind);
 
     // Opens the panel next to `anchor`, or closes it when it is open. The anchor is the tray icon's geometry, a
     // 1×1 rectangle at the point a tray host reported, or empty when nobody says where the icon is (then the mouse
@@ -37,12 +40,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void settleLayout();
     void place();
+    bool justOpened() const;
 
     Kind m_kind;
     QRect m_anchor; // where the panel was last opened, in global coordinates; empty while closed
     QElapsedTimer m_sinceHidden;
+    QElapsedTimer m_sinceOpened;
 };

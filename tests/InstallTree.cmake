@@ -16,6 +16,10 @@ set(expected
   share/icons/hicolor/scalable/apps/app.kelvo.Kelvo.svg
   share/metainfo/app.kelvo.Kelvo.metainfo.xml
 )
+if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../docs/kelvo.1")
+  list(APPEND expected share/man/man1/kelvo.1.gz)
+  list(SORT expected)
+endif()
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "install tree differs.\n expected: ${expected}\n installed: ${installed}")
 endif()
