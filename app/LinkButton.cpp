@@ -2,42 +2,61 @@
 
 #include "panel/PanelStyle.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
-
-#include <algorithm>
-#include <cmath>
 
 namespace {
 // Room for the focus frame around the title; little at the sides, so that the title lines up with the text beside it.
 constexpr int sideMargin = 1;
 constexpr int focusMargin = 2;
 
-qreal luminance(const QColor& color)
-{
-    const auto channel = [](float value) {
-        return value <= 0.03928f ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
-    };
-    const QColor rgb = color.toRgb();
-    return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
-}
-
-// The theme's link colour, unless it is hard to read on the background (a dark palette that kept the default
-// dark blue, say).
+// The theme's link colour, made readable on the background if needed (a dark palette that kept the default dark
+// blue, say).
 QColor linkColor(const QPalette& palette)
 {
     const QColor link = palette.color(QPalette::Link);
-    const qreal a = luminance(link);
-    const qreal b = luminance(palette.color(QPalette::Window));
-    const qreal contrast = (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
-    return contrast < 3 ? systemBlue(palette) : link;
+    const QColor window = palette.color(QPalette::Window);
+    return readableOn(contrastRatio(link, window) < focusContrast ? systemBlue(palette) : link, window, textContrast);
+}
+
+// For assistive technology a link is a link, not a push button.
+class LinkAccessible : public QAccessibleWidget
+{
+public:
+    explicit LinkAccessible(LinkButton* link)
+        : QAccessibleWidget(link, QAccessible::Link)
+    {
+        addControllingSignal(QStringLiteral("clicked(bool)"));
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+
+    void doAction(const QString& actionName) override
+    {
+        if (actionName == pressAction()) {
+            static_cast<LinkButton*>(widget())->click();
+        }
+    }
+};
+
+QAccessibleInterface* linkAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("LinkButton") && object && object->isWidgetType()) {
+        return new LinkAccessible(static_cast<LinkButton*>(object));
+    }
+    return nullptr;
 }
 } // namespace
 
 LinkButton::LinkButton(const QString& text, QWidget* parent)
     : QAbstractButton(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(linkAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
     setAttribute(Qt::WA_Hover); // repainted as the pointer comes and goes
     setText(text);
     setAccessibleName(text);
@@ -69,9 +88,9 @@ void LinkButton::paintEvent(QPaintEvent*)
     const QRect textRect = rect().adjusted(sideMargin, focusMargin, -sideMargin, -focusMargin);
     painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text());
     if (hasFocus()) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect();
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(focusRingColor(palette()), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 3, 3);
     }
 }

@@ -1,12 +1,17 @@
 #include "app/PanelWindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QScreen>
 #include <QStyleHints>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <limits>
@@ -24,6 +29,15 @@ constexpr int iconExtent = 32;
 constexpr int layoutPasses = 8;
 
 enum class Side { Below, Above, RightOf, LeftOf };
+
+// For assistive technology the panel is a window of the application, named and activated like any other.
+QAccessibleInterface* panelAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("PanelWindow") && object && object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    return nullptr;
+}
 
 // Where the panel goes relative to the icon: away from the bar the icon sits in.
 Side sideFor(const QRect& area, const QRect& available)
@@ -60,13 +74,17 @@ PanelWindow::Kind usableKind(PanelWindow::Kind kind)
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? PanelWindow::Kind::Window : kind;
 }
 
-// A window manager ignores an activation request for a popup, which it does not manage: the popup takes the focus
-// itself (bypassing the window manager). Qt closes popups when the application loses the focus, which is all a click
-// elsewhere does under XWayland, where the X pointer grab does not reach the compositor's own windows.
+// Not a Qt::Popup: Qt's accessibility bridge leaves popups out of the application's windows, so a screen reader
+// would never find the panel. A frameless tool window behaves as a popup instead: a window manager ignores an
+// activation request for a window it does not manage, so the panel takes the focus itself (bypassing the window
+// manager); it grabs the pointer while open, so that a click elsewhere closes it, and it closes when it loses the
+// activation, which is all a click elsewhere does under XWayland, where the X pointer grab does not reach the
+// compositor's own windows.
 Qt::WindowFlags windowFlagsFor(PanelWindow::Kind kind)
 {
-    return kind == PanelWindow::Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
-                                            : Qt::WindowFlags(Qt::Window);
+    return kind == PanelWindow::Kind::Popup
+               ? Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint
+               : Qt::WindowFlags(Qt::Window);
 }
 
 // The screen that holds `anchor`, else the one nearest to it.
@@ -96,6 +114,11 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     : QWidget(parent, windowFlagsFor(usableKind(kind)))
     , m_kind(usableKind(kind))
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(panelAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
     setWindowTitle(QStringLiteral("Kelvo"));
     setAccessibleName(QStringLiteral("Kelvo"));
     auto* layout = new QVBoxLayout(this);
@@ -227,8 +250,55 @@ void PanelWindow::resizeEvent(QResizeEvent* event)
     }
 }
 
+// While open, the panel holds the pointer at the window level, so that a press outside it comes here (and closes
+// it) while the presses inside still reach its controls. A menu or list the panel opens takes the pointer for
+// itself and lets it go when it closes: the panel takes it back then.
+void PanelWindow::holdPointer(bool hold)
+{
+    if (QWindow* window = windowHandle()) {
+        window->setMouseGrabEnabled(hold);
+    }
+    if (hold) {
+        qApp->installEventFilter(this);
+    } else {
+        qApp->removeEventFilter(this);
+    }
+}
+
+bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->windowType() == Qt::Popup) {
+        QTimer::singleShot(0, this, [this] {
+            if (m_kind == Kind::Popup && isVisible() && isActiveWindow() && !QApplication::activePopupWidget()) {
+                holdPointer(true);
+            }
+        });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool PanelWindow::event(QEvent* event)
+{
+    if (m_kind == Kind::Popup) {
+        if (event->type() == QEvent::WindowActivate && isVisible()) {
+            holdPointer(true);
+        } else if (event->type() == QEvent::WindowDeactivate) {
+            // A menu or list that the panel opens holds the keyboard for a while without taking the activation
+            // away; whether the application really lost it is known once that has settled.
+            QTimer::singleShot(0, this, [this] {
+                if (m_kind == Kind::Popup && isVisible() && !isActiveWindow() && !QApplication::activePopupWidget()) {
+                    hide();
+                }
+            });
+        }
+    }
+    return QWidget::event(event);
+}
+
 void PanelWindow::hideEvent(QHideEvent* event)
 {
+    holdPointer(false);
     m_sinceHidden.start();
     m_anchor = {};
     QWidget::hideEvent(event);
@@ -236,9 +306,13 @@ void PanelWindow::hideEvent(QHideEvent* event)
 
 void PanelWindow::mousePressEvent(QMouseEvent* event)
 {
-    // A popup closes on a press outside it, but the second click of a double-click on the icon is not meant so.
-    if (m_kind == Kind::Popup && !rect().contains(event->position().toPoint()) && justOpened()) {
+    // A press outside the panel closes it (the panel holds the pointer while open), but the second click of a
+    // double-click on the icon is not meant so.
+    if (m_kind == Kind::Popup && !rect().contains(event->position().toPoint())) {
         event->accept();
+        if (!justOpened()) {
+            hide();
+        }
         return;
     }
     QWidget::mousePressEvent(event);

@@ -3,9 +3,9 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
-// The window that holds the panel. Next to a tray icon it is a frameless popup that closes when the user clicks
-// elsewhere, presses Escape or activates another window; without a tray it is a small ordinary window, so Kelvo is
-// never invisible.
+// The window that holds the panel. Next to a tray icon it is a frameless pop-up window that takes the focus when it
+// opens and closes when the user clicks elsewhere, presses Escape or activates another window; without a tray it is a
+// small ordinary window, so Kelvo is never invisible.
 class PanelWindow : public QWidget
 {
     Q_OBJECT
@@ -37,6 +37,8 @@ public:
     static QPoint placement(const QSize& size, const QRect& area, const QRect& available);
 
 protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -44,6 +46,7 @@ protected:
 
 private:
     void settleLayout();
+    void holdPointer(bool hold);
     void place();
     bool justOpened() const;
 

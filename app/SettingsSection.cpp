@@ -1,5 +1,6 @@
 #include "app/SettingsSection.h"
 
+#include "panel/HeadingLabel.h"
 #include "panel/PanelStyle.h"
 
 #include <QEvent>
@@ -31,7 +32,7 @@ SettingsSection::SettingsSection(const QString& title, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
 
-    m_header = new QLabel(title, this);
+    m_header = new HeadingLabel(title, this);
     m_header->setContentsMargins(headerIndent, 0, 0, 0);
     layout->addWidget(m_header);
 
@@ -46,12 +47,17 @@ SettingsSection::SettingsSection(const QString& title, QWidget* parent)
 void SettingsSection::addRow(QWidget* row)
 {
     row->setParent(m_card);
-    if (QLayout* layout = row->layout()) {
+    // A strut, not a minimum height: a fixed minimum would let a larger font squeeze the row's content below its own
+    // minimum.
+    if (auto* layout = qobject_cast<QBoxLayout*>(row->layout())) {
         layout->setContentsMargins(rowHorizontalMargin, rowVerticalMargin, rowHorizontalMargin, rowVerticalMargin);
+        if (layout->direction() == QBoxLayout::LeftToRight || layout->direction() == QBoxLayout::RightToLeft) {
+            layout->addStrut(rowMinimumHeight - 2 * rowVerticalMargin);
+        }
     } else {
         row->setContentsMargins(rowHorizontalMargin, rowVerticalMargin, rowHorizontalMargin, rowVerticalMargin);
+        row->setMinimumHeight(rowMinimumHeight);
     }
-    row->setMinimumHeight(rowMinimumHeight);
     row->installEventFilter(this);
     m_rows->addWidget(row);
     m_rowWidgets.append(row);

@@ -2,6 +2,7 @@
 
 #include "app/LinkButton.h"
 #include "app/SettingsSection.h"
+#include "panel/Accessibility.h"
 #include "panel/BusySpinner.h"
 #include "panel/ElidedLabel.h"
 #include "panel/PanelStyle.h"
@@ -14,6 +15,8 @@
 #include "updates/UpdateAlertView.h"
 #include "updates/UpdateService.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCoroTask>
 #include <QDesktopServices>
 #include <QEvent>
@@ -24,7 +27,10 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -35,6 +41,7 @@ constexpr auto apiSettingsPath = "/me/api";
 constexpr int spinnerSize = 16;
 constexpr int formMargin = 20;
 constexpr int sectionSpacing = 20;
+constexpr int layoutPasses = 8;
 
 // Save & Connect's work, which outlives the click.
 QCoro::Task<> connectWithStoredKey(QPointer<SensiboService> service)
@@ -51,6 +58,15 @@ BusySpinner* smallSpinner(QWidget* parent, const QString& objectName)
     spinner->setObjectName(objectName);
     spinner->setFixedSize(spinnerSize, spinnerSize);
     return spinner;
+}
+
+// For assistive technology the window is a dialog, not an anonymous filler.
+QAccessibleInterface* settingsAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("SettingsView") && object && object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Dialog);
+    }
+    return nullptr;
 }
 
 QLabel* plainLabel(const QString& text, QWidget* parent)
@@ -75,10 +91,15 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
     if (!m_openUrl) {
         m_openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(settingsAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
     setWindowTitle(QStringLiteral("Kelvo Settings"));
-    setFixedSize(windowWidth, windowHeight);
 
     auto* form = new QWidget;
+    m_form = form;
     auto* formLayout = new QVBoxLayout(form);
     formLayout->setContentsMargins(formMargin, formMargin, formMargin, 0);
     formLayout->setSpacing(sectionSpacing);
@@ -89,9 +110,11 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
 
     // The form scrolls over the window's own background; the footer stays at the bottom.
     auto* scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Only the controls inside take the keyboard; the scroll area follows the focus by itself.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidget(form);
     form->setAutoFillBackground(false);
     scroll->viewport()->setAutoFillBackground(false);
@@ -100,7 +123,7 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(scroll, 1);
-    layout->addWidget(buildFooter(about));
+    layout->addWidget(m_footer = buildFooter(about));
 
     m_updateAlert = new UpdateAlertView(m_updater, this);
     m_updateAlert->setObjectName(QStringLiteral("updateAlert"));
@@ -125,9 +148,42 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
 
     restyle();
     sync();
+    m_apiKeyField->setFocus(Qt::OtherFocusReason); // where the window starts
+    fitToContent();
 }
 
 SettingsView::~SettingsView() = default;
+
+// The window is as large as its content wants, and at least its designed size, but never larger than the screen's
+// available area: the form scrolls inside instead. The user may resize it.
+void SettingsView::fitToContent()
+{
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
+    }
+    // Room for the window manager's frame around the window.
+    const QSize decorations =
+        isVisible() && frameGeometry().size() != size() ? frameGeometry().size() - size() : QSize(0, frameAllowance);
+    fitInto(screen->availableGeometry().size() - decorations);
+}
+
+void SettingsView::fitInto(const QSize& room)
+{
+    // A new font's sizes reach the window through posted layout requests, one widget level per pass.
+    ensurePolished();
+    for (int pass = 0; pass < layoutPasses; ++pass) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+    layout()->activate();
+    const int scrollBar = m_scroll->verticalScrollBar()->sizeHint().width();
+    const QSize form = m_form->sizeHint();
+    const QSize wanted(std::max(windowWidth, form.width() + scrollBar),
+                       std::max(windowHeight, form.height() + layout()->spacing() + m_footer->sizeHint().height()));
+    setMinimumSize(std::min(m_form->minimumSizeHint().width() + scrollBar, room.width()),
+                   std::min(m_footer->sizeHint().height() + minimumFormHeight, room.height()));
+    resize(wanted.boundedTo(room));
+}
 
 QUrl SettingsView::apiSettingsUrl()
 {
@@ -344,6 +400,15 @@ void SettingsView::syncConnectionStatus()
     m_devicesStatus->setVisible(showDevices);
     m_errorText->setFullText(showError ? *error : QString());
     m_errorStatus->setVisible(showError);
+
+    // Each new outcome is said once; loading in between makes the same outcome news again.
+    const QString outcome = showDevices ? m_devicesText->text() : showError ? *error : QString();
+    if (outcome != m_announcedOutcome) {
+        m_announcedOutcome = outcome;
+        if (!outcome.isEmpty()) {
+            Accessibility::announce(showDevices ? static_cast<QWidget*>(m_devicesText) : m_errorText);
+        }
+    }
 }
 
 void SettingsView::syncUpdateAlert()
@@ -390,7 +455,7 @@ void SettingsView::restyle()
     setTextColor(m_attribution, secondaryColor(pal));
     m_makerLink->setFont(caption);
     m_version->setFont(caption2Font(font()));
-    setTextColor(m_version, tertiaryColor(pal));
+    setTextColor(m_version, secondaryColor(pal));
 }
 
 void SettingsView::saveAndConnect()
@@ -461,6 +526,9 @@ void SettingsView::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
         restyle();
+    }
+    if (event->type() == QEvent::FontChange) {
+        QTimer::singleShot(0, this, &SettingsView::fitToContent); // once every widget has the new font
     }
 }
 

@@ -15,16 +15,17 @@ class Preferences;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class SensiboService;
 class ToggleSwitch;
 class UpdateAlertView;
 class UpdateService;
 
-// The settings window, 450 × 680: the API key with Save & Connect and the connection status, the update checks,
-// launch at login and the black-and-white icons, over a footer with the maker and the version. Everything it shows
-// is read from the two services in sync(), except whether Kelvo launches at login, which it reads from the system
-// once when it is created. While it is shown it presents the update alert over itself whenever the update service
-// asks for it.
+// The settings window, at least 450 × 680 and larger when its content needs it, within the screen: the API key with
+// Save & Connect and the connection status, the update checks, launch at login and the black-and-white icons, over a
+// footer with the maker and the version. Everything it shows is read from the two services in sync(), except whether
+// Kelvo launches at login, which it reads from the system once when it is created. While it is shown it presents the
+// update alert over itself whenever the update service asks for it.
 class SettingsView : public QWidget
 {
     Q_OBJECT
@@ -32,6 +33,10 @@ class SettingsView : public QWidget
 public:
     static constexpr int windowWidth = 450;
     static constexpr int windowHeight = 680;
+    // The least height the form keeps when the screen is small, and what a window frame is assumed to take before
+    // the window is shown.
+    static constexpr int minimumFormHeight = 120;
+    static constexpr int frameAllowance = 40;
 
     // What the footer says.
     struct About {
@@ -46,6 +51,10 @@ public:
                  std::unique_ptr<LoginItem> loginItem, About about, std::function<void(const QUrl&)> openUrl = {},
                  QWidget* parent = nullptr);
     ~SettingsView() override;
+
+    // Sizes the window for its content within `room` (the screen's available size less the window's frame); done
+    // on its own when it is created and when the font changes.
+    void fitInto(const QSize& room);
 
     // Shows the window, or brings it forward over other applications when it is already open.
     void showAndActivate();
@@ -76,6 +85,7 @@ private:
     void syncConnectionStatus();
     void syncUpdateAlert();
     void restyle();
+    void fitToContent();
 
     void saveAndConnect();
     void checkNow();
@@ -117,4 +127,8 @@ private:
     QLabel* m_version = nullptr;
 
     UpdateAlertView* m_updateAlert = nullptr;
+    QWidget* m_form = nullptr;
+    QScrollArea* m_scroll = nullptr;
+    QWidget* m_footer = nullptr;
+    QString m_announcedOutcome;
 };

@@ -1,5 +1,6 @@
 #include "panel/ClimateControls.h"
 
+#include "panel/Accessibility.h"
 #include "panel/DisplayNames.h"
 #include "panel/OptionMenuButton.h"
 #include "panel/PanelStyle.h"
@@ -91,6 +92,7 @@ ClimateControls::Row ClimateControls::addRow(const QString& name, const QString&
     row.icon = new QLabel(row.widget);
     row.icon->setFixedWidth(iconBoxWidth);
     row.icon->setAlignment(Qt::AlignCenter);
+    Accessibility::hide(row.icon);
     layout->addWidget(row.icon, 0, Qt::AlignVCenter);
 
     auto* text = new QLabel(label, row.widget);
@@ -112,6 +114,11 @@ ClimateControls::Row ClimateControls::addRow(const QString& name, const QString&
     control->setAccessibleName(label);
     this->layout()->addWidget(row.widget);
     return row;
+}
+
+QWidget* ClimateControls::firstControl() const
+{
+    return m_powerSwitch;
 }
 
 void ClimateControls::setRowIcon(const Row& row, const QString& symbol, const QColor& color)

@@ -22,6 +22,9 @@ public:
     // `controlWidth` is the width of the box that holds each row's control.
     ClimateControls(SensiboService& service, qreal controlWidth, QWidget* parent = nullptr);
 
+    // The power switch, where the keyboard starts in the panel with one device.
+    QWidget* firstControl() const;
+
 public Q_SLOTS:
     void sync();
 

@@ -1,5 +1,6 @@
 #include "panel/DeviceView.h"
 
+#include "panel/Accessibility.h"
 #include "panel/ClimateControls.h"
 #include "panel/DisplayNames.h"
 #include "panel/ElidedLabel.h"
@@ -69,6 +70,7 @@ QWidget* DeviceView::buildUpdateLine()
     layout->setContentsMargins(sectionMargin, 8, sectionMargin, 8);
     layout->setSpacing(8);
     m_updateIcon = new QLabel(line);
+    Accessibility::hide(m_updateIcon);
     m_updateText = new QLabel(QStringLiteral("Update available"), line);
     m_downloadButton = new QToolButton(line);
     m_downloadButton->setObjectName(QStringLiteral("downloadButton"));
@@ -88,6 +90,7 @@ QWidget* DeviceView::buildHeader()
 {
     auto* header = new QWidget(this);
     header->setObjectName(QStringLiteral("header"));
+    m_header = header;
     auto* layout = new QVBoxLayout(header);
     layout->setContentsMargins(sectionMargin, sectionMargin, sectionMargin, sectionMargin);
     layout->setSpacing(6);
@@ -173,8 +176,17 @@ QWidget* DeviceView::divider()
     auto* line = new QWidget(this);
     line->setFixedHeight(1);
     line->setAutoFillBackground(true);
+    Accessibility::hide(line);
     m_dividers.append(line);
     return line;
+}
+
+QWidget* DeviceView::firstControl() const
+{
+    if (m_picker->isVisibleTo(this)) {
+        return m_picker;
+    }
+    return m_controls->isVisibleTo(this) ? m_controls->firstControl() : m_refreshButton;
 }
 
 void DeviceView::sync()
@@ -192,13 +204,29 @@ void DeviceView::sync()
         syncPicker();
     }
     syncReadings(selected);
+    // The device and its readings in one sentence, for assistive technology to say when the panel opens.
+    QStringList readings;
+    for (const QLabel* text : {m_temperatureText, m_humidityText, m_statusText}) {
+        if (text->parentWidget()->isVisibleTo(this) && !text->text().isEmpty()) {
+            readings.append(text->accessibleName().isEmpty() ? text->text() : text->accessibleName());
+        }
+    }
+    m_header->setAccessibleName(selected ? deviceName(*selected) : QString());
+    m_header->setAccessibleDescription(readings.join(QStringLiteral(", ")));
+    window()->setAccessibleDescription(
+        selected ? QStringList{deviceName(*selected), readings.join(QStringLiteral(", "))}.join(QStringLiteral(": "))
+                 : QString());
 
     // The controls follow the service by themselves; the panel only decides whether they stand.
     m_controls->setVisible(selected && selected->acState);
 
     const auto& message = m_service.errorMessage();
+    const bool newMessage = message && *message != m_footerError->fullText();
     m_footerError->setFullText(message.value_or(QString()));
     m_footerError->setVisible(message.has_value());
+    if (newMessage) {
+        Accessibility::announce(m_footerError);
+    }
 }
 
 void DeviceView::syncPicker()
@@ -234,11 +262,13 @@ void DeviceView::syncReadings(const std::optional<SensiboDevice>& device)
         const QString unit = device->acState && device->acState->temperatureUnit ? *device->acState->temperatureUnit
                                                                                  : QStringLiteral("C");
         m_temperatureText->setText(formatTemperature(*measurements->temperature, unit));
+        m_temperatureText->setAccessibleName(QStringLiteral("Room temperature ") + m_temperatureText->text());
     }
 
     const QString humidity = measurements && measurements->humidity ? humidityText(*measurements->humidity) : QString();
     m_humidityReading->setVisible(!humidity.isEmpty());
     m_humidityText->setText(humidity);
+    m_humidityText->setAccessibleName(humidity.isEmpty() ? QString() : QStringLiteral("Humidity ") + humidity);
 
     const auto& connection = device->connectionStatus;
     m_connectionStatus->setVisible(connection.has_value());

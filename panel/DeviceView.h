@@ -24,6 +24,9 @@ class DeviceView : public QWidget
 public:
     DeviceView(SensiboService& service, UpdateService& updater, qreal controlWidth, QWidget* parent = nullptr);
 
+    // Where the keyboard starts when the panel opens: the picker, else the power switch, else the refresh button.
+    QWidget* firstControl() const;
+
 Q_SIGNALS:
     void settingsRequested();
 
@@ -55,6 +58,7 @@ private:
     QToolButton* m_downloadButton = nullptr;
     ElidedLabel* m_title = nullptr;
     QComboBox* m_picker = nullptr;
+    QWidget* m_header = nullptr;
     QWidget* m_readings = nullptr;
     QWidget* m_temperatureReading = nullptr;
     QLabel* m_temperatureIcon = nullptr;

@@ -1,5 +1,6 @@
 #include "panel/MenuBarView.h"
 
+#include "panel/Accessibility.h"
 #include "panel/BusySpinner.h"
 #include "panel/DeviceView.h"
 #include "panel/PanelStyle.h"
@@ -73,11 +74,13 @@ QWidget* MenuBarView::buildNoKeyState()
     state->setObjectName(QStringLiteral("noKeyState"));
     QVBoxLayout* layout = stateLayout(state);
     m_noKeyIcon = centredLabel(QString(), QStringLiteral("noKeyIcon"), state);
+    Accessibility::hide(m_noKeyIcon);
     m_noKeyTitle = centredLabel(QStringLiteral("No API Key Configured"), QStringLiteral("noKeyTitle"), state);
     m_noKeyText = wrappedLabel(QStringLiteral("Open Settings to enter your Sensibo API key."),
                                QStringLiteral("noKeyText"), state);
     auto* button = new QPushButton(QStringLiteral("Open Settings..."), state);
     button->setObjectName(QStringLiteral("openSettingsButton"));
+    m_openSettingsButton = button;
     connect(button, &QPushButton::clicked, this, &MenuBarView::showSettings);
 
     layout->addWidget(m_noKeyIcon);
@@ -106,12 +109,14 @@ QWidget* MenuBarView::buildMessageState()
     state->setObjectName(QStringLiteral("messageState"));
     QVBoxLayout* layout = stateLayout(state);
     m_messageIcon = centredLabel(QString(), QStringLiteral("messageIcon"), state);
+    Accessibility::hide(m_messageIcon);
     m_messageText = wrappedLabel(QString(), QStringLiteral("errorText"), state);
     m_noDevicesText = centredLabel(QStringLiteral("No devices found"), QStringLiteral("noDevicesText"), state);
 
     auto* buttons = new QHBoxLayout;
     auto* retry = new QPushButton(QStringLiteral("Retry"), state);
     retry->setObjectName(QStringLiteral("retryButton"));
+    m_retryButton = retry;
     auto* settings = new QPushButton(QStringLiteral("Settings..."), state);
     settings->setObjectName(QStringLiteral("messageSettingsButton"));
     connect(retry, &QPushButton::clicked, this, [this] {
@@ -154,6 +159,14 @@ void MenuBarView::sync()
         m_messageText->setText(message.value_or(QString()));
         m_messageText->setVisible(message.has_value());
         m_noDevicesText->setVisible(!message.has_value());
+        // Each new outcome is said once.
+        QLabel* outcome = message ? m_messageText : m_noDevicesText;
+        if (outcome->text() != m_announced) {
+            m_announced = outcome->text();
+            Accessibility::announce(outcome);
+        }
+    } else {
+        m_announced.clear();
     }
     updateHeight();
 }
@@ -217,6 +230,29 @@ void MenuBarView::showEvent(QShowEvent* event)
     // The first load runs once per run and belongs to the service, which outlives every view: started here, not
     // awaited, so hiding the panel leaves it running.
     m_service.initialLoad();
+    focusFirstControl();
+}
+
+// The panel opens with the keyboard on its first control, so that a screen reader has something to speak at once.
+void MenuBarView::focusFirstControl()
+{
+    QWidget* first = nullptr;
+    switch (currentState()) {
+    case State::NoKey:
+        first = m_openSettingsButton;
+        break;
+    case State::Loading:
+        break;
+    case State::Message:
+        first = m_retryButton;
+        break;
+    case State::Devices:
+        first = m_deviceView->firstControl();
+        break;
+    }
+    if (first) {
+        first->setFocus(Qt::PopupFocusReason);
+    }
 }
 
 void MenuBarView::keyPressEvent(QKeyEvent* event)
@@ -230,8 +266,8 @@ void MenuBarView::keyPressEvent(QKeyEvent* event)
 
 void MenuBarView::showSettings()
 {
-    // A popup holds the keyboard and mouse: it must go, or the settings window could not be used.
-    if (window()->windowType() == Qt::Popup) {
+    // A pop-up panel holds the keyboard and mouse: it must go, or the settings window could not be used.
+    if (window()->windowFlags().testFlag(Qt::X11BypassWindowManagerHint)) {
         closePanel();
     }
     if (m_openSettings) {

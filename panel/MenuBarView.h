@@ -51,6 +51,7 @@ private:
     void restyle();
     void updateHeight();
 
+    void focusFirstControl();
     void showSettings();
     void closePanel();
 
@@ -58,6 +59,8 @@ private:
     std::function<void()> m_openSettings;
 
     QWidget* m_noKeyState = nullptr;
+    QWidget* m_openSettingsButton = nullptr;
+    QWidget* m_retryButton = nullptr;
     QLabel* m_noKeyIcon = nullptr;
     QLabel* m_noKeyTitle = nullptr;
     QLabel* m_noKeyText = nullptr;
@@ -72,4 +75,5 @@ private:
     QLabel* m_noDevicesText = nullptr;
 
     DeviceView* m_deviceView = nullptr;
+    QString m_announced; // the outcome last announced in the message state
 };

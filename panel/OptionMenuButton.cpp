@@ -3,6 +3,8 @@
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -12,17 +14,78 @@ constexpr int horizontalMargin = 8;
 constexpr int verticalMargin = 4;
 constexpr int spacing = 4;
 constexpr qreal cornerRadius = 5;
+
+// For assistive technology the button is a combo box: named after its row, its value the current option's name,
+// with a pop-up list that is expanded while open.
+class OptionMenuAccessible : public QAccessibleWidget
+{
+public:
+    explicit OptionMenuAccessible(OptionMenuButton* button)
+        : QAccessibleWidget(button, QAccessible::ComboBox)
+    {
+        addControllingSignal(QStringLiteral("optionChosen(QString)"));
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? button()->text() : QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.hasPopup = true;
+        state.expandable = true;
+        state.expanded = button()->menu()->isVisible();
+        state.collapsed = !state.expanded;
+        return state;
+    }
+
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+
+    void doAction(const QString& actionName) override
+    {
+        if (actionName == showMenuAction() || actionName == pressAction()) {
+            button()->click();
+        }
+    }
+
+private:
+    OptionMenuButton* button() const { return static_cast<OptionMenuButton*>(widget()); }
+};
+
+QAccessibleInterface* optionMenuAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("OptionMenuButton") && object && object->isWidgetType()) {
+        return new OptionMenuAccessible(static_cast<OptionMenuButton*>(object));
+    }
+    return nullptr;
+}
 } // namespace
 
 OptionMenuButton::OptionMenuButton(QWidget* parent)
     : QAbstractButton(parent)
     , m_menu(new QMenu(this))
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(optionMenuAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
     connect(this, &QAbstractButton::clicked, this, &OptionMenuButton::showMenu);
     connect(m_menu, &QMenu::aboutToHide, this, qOverload<>(&QWidget::update));
+    const auto announceExpanded = [this] {
+        QAccessible::State changed;
+        changed.expanded = true;
+        changed.collapsed = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    };
+    connect(m_menu, &QMenu::aboutToShow, this, announceExpanded);
+    connect(m_menu, &QMenu::aboutToHide, this, announceExpanded);
 }
 
 void OptionMenuButton::setOptions(const QList<Option>& options)
@@ -40,8 +103,14 @@ void OptionMenuButton::setOptions(const QList<Option>& options)
 
 void OptionMenuButton::setCurrentName(const QString& name)
 {
+    if (name == text()) {
+        return;
+    }
     setText(name);
     setAccessibleDescription(name);
+    // A new value is announced: screen readers speak a combo box's new value.
+    QAccessibleValueChangeEvent event(this, name);
+    QAccessible::updateAccessibility(&event);
 }
 
 int OptionMenuButton::chevronSize() const
@@ -111,9 +180,7 @@ void OptionMenuButton::paintEvent(QPaintEvent*)
     painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
 
     if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        QColor ring = pal.color(QPalette::Highlight);
-        ring.setAlphaF(0.7f);
-        painter.setPen(QPen(ring, 1.5));
+        painter.setPen(QPen(focusRingColor(pal), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), cornerRadius, cornerRadius);
     }

@@ -1,5 +1,7 @@
 #include "panel/PanelStyle.h"
 
+#include "panel/Accessibility.h"
+
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,6 +9,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -68,7 +71,9 @@ QColor primaryColor(const QPalette& palette)
 
 QColor secondaryColor(const QPalette& palette)
 {
-    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.6 : 0.55);
+    return readableOn(
+        blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.6 : 0.55),
+        palette.color(QPalette::Window), textContrast);
 }
 
 QColor tertiaryColor(const QPalette& palette)
@@ -86,19 +91,53 @@ QColor separatorColor(const QPalette& palette)
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.2 : 0.14);
 }
 
+// The signal colours carry text too: each is darkened (or lightened) as far as text needs on the window.
 QColor systemGreen(const QPalette& palette)
 {
-    return isDark(palette) ? QColor(0x30, 0xd1, 0x58) : QColor(0x28, 0xa7, 0x45);
+    return readableOn(isDark(palette) ? QColor(0x30, 0xd1, 0x58) : QColor(0x28, 0xa7, 0x45),
+                      palette.color(QPalette::Window), textContrast);
 }
 
 QColor systemRed(const QPalette& palette)
 {
-    return isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xe0, 0x24, 0x1b);
+    return readableOn(isDark(palette) ? QColor(0xff, 0x45, 0x3a) : QColor(0xe0, 0x24, 0x1b),
+                      palette.color(QPalette::Window), textContrast);
 }
 
 QColor systemBlue(const QPalette& palette)
 {
-    return isDark(palette) ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x7a, 0xff);
+    return readableOn(isDark(palette) ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x7a, 0xff),
+                      palette.color(QPalette::Window), textContrast);
+}
+
+QColor focusRingColor(const QPalette& palette)
+{
+    return readableOn(palette.color(QPalette::Highlight), palette.color(QPalette::Window), focusContrast);
+}
+
+qreal contrastRatio(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& color) {
+        const auto channel = [](float value) {
+            return value <= 0.04045f ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        const QColor rgb = color.toRgb();
+        return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
+    };
+    const qreal la = luminance(a);
+    const qreal lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor readableOn(const QColor& color, const QColor& background, qreal ratio)
+{
+    // Towards black on a light background, towards white on a dark one, in small steps: the hue stays.
+    const QColor end = background.lightnessF() < 0.5 ? QColor(Qt::white) : QColor(Qt::black);
+    QColor result = color.toRgb();
+    for (int step = 1; step <= 20 && contrastRatio(result, background) < ratio; ++step) {
+        result = blend(end, color, step / 20.0);
+    }
+    return result;
 }
 
 void setTextColor(QWidget* widget, const QColor& color)
@@ -143,6 +182,7 @@ QWidget* symbolLabel(QWidget* parent, QLabel*& icon, QWidget* text, const QStrin
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     icon = new QLabel(label);
+    Accessibility::hide(icon); // the text says it all
     layout->addWidget(icon, 0, Qt::AlignVCenter);
     text->setParent(label);
     layout->addWidget(text, 0, Qt::AlignVCenter);

@@ -31,6 +31,16 @@ QColor systemGreen(const QPalette& palette);
 QColor systemRed(const QPalette& palette);
 QColor systemBlue(const QPalette& palette);
 
+// The least contrast against the background: text (WCAG AA), and focus indicators and other non-text marks.
+inline constexpr qreal textContrast = 4.5;
+inline constexpr qreal focusContrast = 3.0;
+// WCAG's contrast ratio of two opaque colours, from 1 to 21.
+qreal contrastRatio(const QColor& a, const QColor& b);
+// `color` moved towards black (or white on a dark background) just far enough to reach `ratio` on `background`.
+QColor readableOn(const QColor& color, const QColor& background, qreal ratio);
+// The colour of a keyboard focus ring: the palette's highlight, at least 3:1 against the window.
+QColor focusRingColor(const QPalette& palette);
+
 // `color` at `opacity` over `background`, as one opaque colour.
 QColor blend(const QColor& color, const QColor& background, qreal opacity);
 

@@ -3,15 +3,60 @@
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
 
+#include <algorithm>
+
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QToolButton>
 
 namespace {
 constexpr int valueBoxWidth = 44;
 constexpr int iconSize = 18;
+
+constexpr int focusMargin = 2;
+
+// For assistive technology the stepper is one spin button with a value, a range and a step, as a spin box is.
+class StepperAccessible : public QAccessibleWidget, public QAccessibleValueInterface
+{
+public:
+    explicit StepperAccessible(TemperatureStepper* stepper)
+        : QAccessibleWidget(stepper, QAccessible::SpinBox)
+    {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this)
+                                                   : QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? stepper()->text() : QAccessibleWidget::text(t);
+    }
+
+    QVariant currentValue() const override { return stepper()->value(); }
+    void setCurrentValue(const QVariant& value) override { stepper()->requestValue(value.toLongLong()); }
+    QVariant maximumValue() const override { return stepper()->highest(); }
+    QVariant minimumValue() const override { return stepper()->lowest(); }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    TemperatureStepper* stepper() const { return static_cast<TemperatureStepper*>(widget()); }
+};
+
+QAccessibleInterface* stepperAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("TemperatureStepper") && object && object->isWidgetType()) {
+        return new StepperAccessible(static_cast<TemperatureStepper*>(object));
+    }
+    return nullptr;
+}
 
 QToolButton* makeStepButton(const QString& accessibleName, QWidget* parent)
 {
@@ -19,7 +64,8 @@ QToolButton* makeStepButton(const QString& accessibleName, QWidget* parent)
     button->setAutoRaise(true);
     button->setIconSize(QSize(iconSize, iconSize));
     button->setAccessibleName(accessibleName);
-    button->setFocusPolicy(Qt::TabFocus);
+    // The keyboard reaches the stepper once, as a whole; the buttons are for the pointer.
+    button->setFocusPolicy(Qt::NoFocus);
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
@@ -43,8 +89,15 @@ TemperatureStepper::TemperatureStepper(QWidget* parent)
     , m_value(new QLabel(this))
     , m_plus(makeStepButton(QStringLiteral("Raise temperature"), this))
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(stepperAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
+    setFocusPolicy(Qt::TabFocus);
+
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(focusMargin, focusMargin, focusMargin, focusMargin);
     layout->setSpacing(4);
     layout->addWidget(m_minus, 0, Qt::AlignVCenter);
     layout->addWidget(m_value, 0, Qt::AlignVCenter);
@@ -56,27 +109,73 @@ TemperatureStepper::TemperatureStepper(QWidget* parent)
     updateValueFont();
     updateIcons();
 
-    connect(m_minus, &QToolButton::clicked, this, [this] {
-        if (m_current > m_lowest) {
-            Q_EMIT stepRequested(m_current - 1);
-        }
-    });
-    connect(m_plus, &QToolButton::clicked, this, [this] {
-        if (m_current < m_highest) {
-            Q_EMIT stepRequested(m_current + 1);
-        }
-    });
+    connect(m_minus, &QToolButton::clicked, this, [this] { requestValue(m_current - 1); });
+    connect(m_plus, &QToolButton::clicked, this, [this] { requestValue(m_current + 1); });
+}
+
+void TemperatureStepper::requestValue(qint64 value)
+{
+    // A step towards the range from a value outside it is allowed; a step further out is not.
+    if ((value > m_current && m_current < m_highest) || (value < m_current && m_current > m_lowest)) {
+        Q_EMIT stepRequested(std::clamp(value, std::min(m_current, m_lowest), std::max(m_current, m_highest)));
+    }
+}
+
+void TemperatureStepper::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        requestValue(m_current + 1);
+        return;
+    case Qt::Key_Down:
+    case Qt::Key_Minus:
+        requestValue(m_current - 1);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void TemperatureStepper::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TemperatureStepper::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+void TemperatureStepper::paintEvent(QPaintEvent*)
+{
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(focusRingColor(palette()), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+    }
 }
 
 void TemperatureStepper::setValue(qint64 current, const QString& unit, qint64 lowest, qint64 highest)
 {
+    const QString text = QString::number(current) + QStringLiteral("°") + unit;
+    const bool changed = text != m_value->text();
     m_current = current;
     m_lowest = lowest;
     m_highest = highest;
-    m_value->setText(QString::number(current) + QStringLiteral("°") + unit);
-    m_value->setAccessibleName(m_value->text());
+    m_value->setText(text);
+    setAccessibleDescription(text); // the value with its unit, as it is shown
     m_minus->setEnabled(current > lowest);
     m_plus->setEnabled(current < highest);
+    if (changed) {
+        QAccessibleValueChangeEvent event(this, current);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 QString TemperatureStepper::text() const

@@ -44,9 +44,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
     const qreal radius = trackHeight / 2.0;
 
     if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        QColor ring = pal.color(QPalette::Highlight);
-        ring.setAlphaF(0.6f);
-        painter.setPen(QPen(ring, 2));
+        painter.setPen(QPen(focusRingColor(pal), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
     }

@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -137,6 +139,8 @@ private Q_SLOTS:
     void closesFromTheKeyboard();
     void footerLinksAndVersion_data();
     void footerLinksAndVersion();
+    void laysOutFromItsContentWithinTheScreen_data();
+    void laysOutFromItsContentWithinTheScreen();
 };
 
 void tst_SettingsView::keyIsLiveWhileTypedAndStoredAsTypedBySaving()
@@ -145,7 +149,7 @@ void tst_SettingsView::keyIsLiveWhileTypedAndStoredAsTypedBySaving()
     run.preferences.setText(sensiboAPIKey, QStringLiteral("stored"));
     run.service.setApiKey(QString());
     SettingsView& view = run.open();
-    QCOMPARE(view.size(), QSize(450, 680));
+    QCOMPARE(view.size(), QSize(450, 680).boundedTo(view.screen()->availableGeometry().size() - QSize(0, 40)));
     QCOMPARE(run.keyField()->placeholderText(), QStringLiteral("API Key"));
     QCOMPARE(run.saveButton()->text(), QStringLiteral("Save && Connect")); // shows one "&"
     QVERIFY(!run.saveButton()->isEnabled());
@@ -477,6 +481,61 @@ void tst_SettingsView::footerLinksAndVersion()
     run.click(QStringLiteral("apiSettingsLink"));
     run.click(QStringLiteral("makerLink"));
     QCOMPARE(run.opened, (QList<QUrl>{QUrl(QStringLiteral("https://home.sensibo.com/me/api")), makerSite}));
+}
+
+void tst_SettingsView::laysOutFromItsContentWithinTheScreen_data()
+{
+    QTest::addColumn<qreal>("points"); // 0: the default font
+    QTest::addColumn<QSize>("room");
+    QTest::newRow("default font") << 0.0 << QSize(1280, 760);
+    QTest::newRow("14 pt") << 14.0 << QSize(1280, 760);
+    QTest::newRow("14 pt on a small screen") << 14.0 << QSize(853, 480);
+    QTest::newRow("default font at 1.5x on 1280x800") << 0.0 << QSize(853, 500);
+}
+
+void tst_SettingsView::laysOutFromItsContentWithinTheScreen()
+{
+    QFETCH(qreal, points);
+    QFETCH(QSize, room);
+    Run run;
+    SettingsView& view = run.open();
+    run.connectWith(QStringLiteral("test-key")); // the status row says "2 devices found"
+    if (points > 0) {
+        QFont font = view.font();
+        font.setPointSizeF(points);
+        view.setFont(font);
+        QCoreApplication::processEvents(); // the window fits itself to the screen first; the room given here wins
+    }
+    view.fitInto(room);
+    QTRY_VERIFY(view.size().width() <= room.width() && view.size().height() <= room.height());
+    if (points == 0 && room.height() >= 680) {
+        QCOMPARE(view.size(), QSize(450, 680));
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QVERIFY(view.minimumWidth() <= room.width() && view.minimumHeight() <= room.height());
+    QVERIFY(view.maximumWidth() > view.width()); // the user may resize it
+
+    // Every text and control gets at least the room it asks for, inside the window's width; what is below the
+    // window's height is reached by scrolling.
+    auto* viewport = view.findChild<QScrollArea*>()->viewport();
+    for (QWidget* widget : view.findChildren<QWidget*>()) {
+        const bool content =
+            qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget);
+        if (!content || !widget->isVisibleTo(&view) || qobject_cast<ElidedLabel*>(widget)) {
+            continue;
+        }
+        const QString what = widget->objectName() + QLatin1Char(' ') + widget->metaObject()->className() +
+                             QLatin1Char(' ') + widget->property("text").toString();
+        const QSize wanted = widget->minimumSizeHint().expandedTo(widget->minimumSize());
+        QVERIFY2(widget->width() >= wanted.width() && widget->height() >= wanted.height(), qPrintable(what));
+        const QRect inWindow(widget->mapTo(&view, QPoint(0, 0)), widget->size());
+        QVERIFY2(inWindow.left() >= 0 && inWindow.right() < view.width(), qPrintable(what));
+        if (viewport->isAncestorOf(widget)) {
+            QVERIFY2(widget->mapTo(viewport, QPoint(widget->width(), 0)).x() <= viewport->width(), qPrintable(what));
+        } else {
+            QVERIFY2(inWindow.bottom() < view.height(), qPrintable(what)); // the footer stays in view
+        }
+    }
 }
 
 QTEST_MAIN(tst_SettingsView)

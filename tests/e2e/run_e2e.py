@@ -19,6 +19,9 @@ keyboard (xdotool) and reads the screen (ImageMagick screenshots, tesseract OCR)
  10. with trayer at the bottom edge: the panel opens above the icon, 4 px from it and inside the screen, keeps
      that edge while it shrinks and grows, and closes on a click on the icon, Escape, a click elsewhere and
      another window taking the focus; a second start opens the running Kelvo's panel and leaves.
+ 11. with the accessibility bus (at-spi-bus-launcher on a private session bus, read with python3-pyatspi): the
+     open panel is an active window named "Kelvo" under the application, listing its controls by name, the
+     temperature as a spin button with its value and range, the readings with their meaning, one control focused.
 
 Usage: run_e2e.py BUILD_DIR   (BUILD_DIR holds kelvo and kelvo-sim; screenshots go to BUILD_DIR/e2e)
 
@@ -66,6 +69,10 @@ STRICT_PLACEMENT = True
 NEXT_TO_BAR = 40  # the most a panel may stand off its bar
 # A session bus of its own for each StatusNotifierItem case, with no service activation: nothing but the host and
 # Kelvo lives on it, and nothing outlives it.
+# The accessibility bus and the Python that has python3-pyatspi (the Debian packages at-spi2-core, python3-pyatspi).
+AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+SYSTEM_PYTHON = "/usr/bin/python3"
+
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
@@ -717,19 +724,19 @@ class E2E:
             found = self.settings_window()
             return Box(found[1].left, found[1].top, found[1].width, 220) if found else None
 
-        # The empty field shows its placeholder "API Key": the first such words in the window, under the section
-        # title "Sensibo API" and above the help text's "an API key".
-        field = self.see(
-            'the API key field (placeholder "API Key")',
-            region,
-            lambda words: find_phrase(words, "Sensibo API") and first(words, "API Key"),
-            "settings-empty",
-        )
-        self.click(field.left + 4, field.cy)
+        # The key field lies between the section title "Sensibo API" and the help text; it has the focus when the
+        # window opens (its text cursor covers the placeholder's first letter, so OCR cannot go by "API Key").
+        def field_area(words):
+            title, help_text = first(words, "Sensibo API"), first(words, "To generate")
+            if not title or not help_text or help_text.top - title.bottom < 20:
+                return None
+            return Box(title.left + 8, title.bottom + 6, 360, help_text.top - title.bottom - 14)
+
+        field = self.see('the API key field under "Sensibo API"', region, field_area, "settings-empty")
         self.command(["xdotool", "type", "--delay", "40", API_KEY])
 
         # The field alone: OCR loses its text among the window's other lines and the field's focus frame.
-        inside = Box(field.left - 3, field.top - 3, 360, field.height + 6)
+        inside = field
         self.see(f'the typed key "{API_KEY}" in the field', lambda: inside, lambda w: find_phrase(w, API_KEY), None)
         save = self.see(
             '"Save & Connect" (enabled by the key)', region, lambda w: first(w, "Save & Connect"), "settings-key-typed"
@@ -1231,11 +1238,93 @@ class E2E:
         self.check_next_to_icon("when a second start opened it")
         self.quit_from_panel("bottom-quit-tooltip")
 
+    def atspi_dump(self, bus, shot):
+        """What a screen reader sees of Kelvo on the accessibility bus behind `bus`, kept as `shot`.json."""
+        env = self.env()
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus
+        dumper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_dump.py")
+        try:
+            result = subprocess.run(
+                [SYSTEM_PYTHON, dumper, "kelvo"], env=env, capture_output=True, text=True, timeout=COMMAND_TIMEOUT
+            )
+        except subprocess.TimeoutExpired:
+            self.fail(f"the AT-SPI dump did not finish within {COMMAND_TIMEOUT:.0f} s")
+        with open(os.path.join(self.shots, f"{shot}.json"), "w") as f:
+            f.write(result.stdout)
+        try:
+            return json.loads(result.stdout) if result.returncode == 0 else None
+        except ValueError:
+            return None
+
+    def step11_screen_reader(self):
+        """The open panel as AT-SPI serves it: a named, active window under the application that lists its
+        controls, each with a name, the temperature with its value and range, and the focus on one of them."""
+        bus = self.start_bus("a11y")
+        env = self.env()
+        env.update({"DBUS_SESSION_BUS_ADDRESS": bus})
+        self.start("at-spi-bus-launcher", [AT_SPI_BUS_LAUNCHER, "--launch-immediately"], env,
+                   os.path.join(self.work, "at-spi-bus.out"))
+        self.wait_until("the accessibility bus (org.a11y.Bus)", lambda: "boolean true" in self.bus_call(
+            bus, "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+            "string:org.a11y.Bus",
+        ))
+        kelvo_env = self.kelvo_env(bus)
+        kelvo_env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+        out = os.path.join(self.work, "kelvo-run6.out")
+        self.kelvo_process = self.start("kelvo (run 6)", [self.kelvo], kelvo_env, out)
+        self.kelvo_output, self.kelvo_may_exit = out, False
+        self.open_panel()
+
+        def panel_window(nodes):
+            windows = [n for n in nodes or [] if n["depth"] == 1 and n["name"] == "Kelvo" and "showing" in n["states"]]
+            return windows[0] if windows else None
+
+        def controls():
+            nodes = self.atspi_dump(bus, "atspi-panel")
+            window = panel_window(nodes)
+            if window is None:
+                return None
+            start = nodes.index(window)
+            end = next((i for i in range(start + 1, len(nodes)) if nodes[i]["depth"] <= 1), len(nodes))
+            inside = nodes[start + 1 : end]
+            return (window, inside) if any(n["role"] == "spin button" for n in inside) else None
+
+        window, inside = self.wait_until("the open panel with its controls in the AT-SPI tree", controls)
+        problems = []
+        if window["role"] not in ("window", "frame", "dialog"):
+            problems.append(f'the panel\'s role is "{window["role"]}"')
+        if "active" not in window["states"]:
+            problems.append("the panel is not the active window")
+        for role, name in (("combo box", "Mode"), ("combo box", "Fan"), ("spin button", "Temp"),
+                           ("check box", "Power"), ("push button", "Refresh"), ("push button", "Quit Kelvo")):
+            if not any(n["role"] == role and n["name"] == name for n in inside):
+                problems.append(f'no {role} named "{name}"')
+        for text in ("Room temperature", "Humidity", "Online"):
+            if not any(n["name"].startswith(text) for n in inside):
+                problems.append(f'no reading "{text}..."')
+        stepper = next((n for n in inside if n["role"] == "spin button"), {})
+        value = stepper.get("value") or {}
+        if not (value.get("minimum", 0) < value.get("current", -1) <= value.get("maximum", 0) and value.get("step")):
+            problems.append(f"the temperature has no value, range and step: {value}")
+        unnamed = [n["role"] for n in inside if {"focusable", "showing"} <= set(n["states"]) and not n["name"]]
+        if unnamed:
+            problems.append(f"focusable elements without a name: {unnamed}")
+        if not any("focused" in n["states"] for n in inside):
+            problems.append("no control has the focus")
+        if problems:
+            self.fail("the panel for a screen reader: " + "; ".join(problems) + " (see atspi-panel.json)")
+
+        # Escape closes the panel; the window leaves the screen reader's view of what is showing.
+        self.command(["xdotool", "key", "Escape"])
+        self.wait_until("the panel to close on Escape", lambda: self.panel() is None, timeout=5)
+        self.kelvo_may_exit = True
+        self.stop("kelvo (run 6)", self.kelvo_process)
+
     # --- the run --------------------------------------------------------------------------------------------
 
     def run(self):
         for tool in ("Xvfb", "trayer", "xdotool", "import", "convert", "tesseract", "dbus-daemon", "dbus-send",
-                     "status-notifier-watcher", "gtk-sni-tray-standalone"):
+                     "status-notifier-watcher", "gtk-sni-tray-standalone", AT_SPI_BUS_LAUNCHER):
             if shutil.which(tool) is None:
                 self.fail(f"{tool} is not installed (scripts/install-deps installs it)")
         for binary in (self.kelvo, self.sim):
@@ -1270,6 +1359,8 @@ class E2E:
                 lambda: self.sni_case("bottom", kelvo_first=False, run=5),
             ),
             ("10", "trayer at the bottom: above the icon, anchored, every way of closing", self.step10_bottom_tray),
+            ("11", "a screen reader's view of the open panel (AT-SPI): a named window with its controls",
+             self.step11_screen_reader),
         ]
         for number, title, action in steps:
             self.step = f"step {number} ({title})"

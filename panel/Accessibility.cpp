@@ -1,0 +1,87 @@
+#include "panel/Accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QMenu>
+#include <QVariant>
+
+namespace {
+constexpr auto hiddenProperty = "kelvoAccessibleHidden";
+
+// A widget whose children are read without the ones left out.
+class FilteredChildren : public QAccessibleWidget
+{
+public:
+    explicit FilteredChildren(QWidget* widget)
+        : QAccessibleWidget(widget)
+    {}
+
+    int childCount() const override { return int(shownChildren().size()); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        const QList<QWidget*> children = shownChildren();
+        return index >= 0 && index < children.size() ? QAccessible::queryAccessibleInterface(children[index]) : nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child ? int(shownChildren().indexOf(qobject_cast<QWidget*>(child->object()))) : -1;
+    }
+
+private:
+    // The children Qt reads (no windows, no menus), less the hidden ones.
+    QList<QWidget*> shownChildren() const
+    {
+        QList<QWidget*> shown;
+        for (QObject* object : widget()->children()) {
+            auto* child = qobject_cast<QWidget*>(object);
+            if (child && !child->isWindow() && !qobject_cast<QMenu*>(child) &&
+                !child->property(hiddenProperty).toBool()) {
+                shown.append(child);
+            }
+        }
+        return shown;
+    }
+};
+
+QAccessibleInterface* factory(const QString& className, QObject* object)
+{
+    if (!object || !object->isWidgetType()) {
+        return nullptr;
+    }
+    auto* widget = static_cast<QWidget*>(object);
+    // Reached only by widgets that no more specific interface describes: containers.
+    if (className == QLatin1String("QWidget")) {
+        return new FilteredChildren(widget);
+    }
+    return nullptr;
+}
+
+void installFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(factory);
+        return true;
+    }();
+    Q_UNUSED(installed)
+}
+} // namespace
+
+namespace Accessibility {
+
+void hide(QWidget* widget)
+{
+    installFactory();
+    widget->setProperty(hiddenProperty, true);
+}
+
+void announce(QWidget* widget)
+{
+    QAccessibleEvent changed(widget, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+    QAccessibleEvent alert(widget, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+}
+
+} // namespace Accessibility

@@ -1,0 +1,218 @@
+#include "app/PanelWindow.h"
+#include "app/SettingsView.h"
+#include "panel/MenuBarView.h"
+#include "panel/OptionMenuButton.h"
+#include "panel/TemperatureStepper.h"
+#include "platform/LoginItem.h"
+#include "tests/support/CloudFixture.h"
+#include "updates/UpdateService.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoroTask>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+// What assistive technology reads of one element.
+struct Node {
+    QAccessible::Role role;
+    QString name;
+    QString value;
+    QAccessible::State state;
+    QObject* object;
+};
+
+void collect(QAccessibleInterface* iface, QList<Node>& nodes)
+{
+    const QAccessible::State state = iface->state();
+    if (state.invisible) {
+        return;
+    }
+    nodes.append(
+        {iface->role(), iface->text(QAccessible::Name), iface->text(QAccessible::Value), state, iface->object()});
+    for (int i = 0; i < iface->childCount(); ++i) {
+        if (QAccessibleInterface* child = iface->child(i)) {
+            QCOMPARE(child->parent()->object(), iface->object()); // the tree reads the same both ways
+            collect(child, nodes);
+        }
+    }
+}
+
+} // namespace
+
+class tst_Accessibility : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void everyControlIsNamedWithItsRoleAndValue_data();
+    void everyControlIsNamedWithItsRoleAndValue();
+    void stepperAndMenusChangeFromTheAccessibilityLayer();
+    void panelTakesTheFocusAndEscapeClosesOneLevel();
+
+private:
+    QWidget* open(const QString& window);
+
+    std::unique_ptr<CloudFixture> m_fixture;
+    std::unique_ptr<SensiboService> m_service;
+    std::unique_ptr<UpdateService> m_updater;
+    std::unique_ptr<PanelWindow> m_panel;
+    std::unique_ptr<SettingsView> m_settings;
+};
+
+void tst_Accessibility::init()
+{
+    m_fixture = std::make_unique<CloudFixture>();
+    QVERIFY(m_fixture->listening);
+    m_service = m_fixture->makeService();
+    UpdateServiceHooks hooks;
+    hooks.log = [](const QString&) {};
+    hooks.openUrl = [](const QUrl&) {};
+    m_updater = std::make_unique<UpdateService>(m_fixture->preferences, &m_fixture->network,
+                                                QUrl("https://kelvo.invalid"), hooks);
+    m_service->setApiKey("test-key");
+    QCoro::waitFor(m_service->fetchDevices());
+}
+
+void tst_Accessibility::cleanup()
+{
+    m_panel.reset();
+    m_settings.reset();
+    m_updater.reset();
+    m_service.reset();
+    m_fixture.reset();
+}
+
+QWidget* tst_Accessibility::open(const QString& window)
+{
+    if (window == u"panel") {
+        m_panel =
+            std::make_unique<PanelWindow>(new MenuBarView(*m_service, *m_updater, [] {}), PanelWindow::Kind::Popup);
+        m_panel->openNear(QRect(700, 0, 24, 24));
+        return QTest::qWaitFor([this] { return !m_service->isLoading(); }, 10000) ? m_panel.get() : nullptr;
+    }
+    m_settings = std::make_unique<SettingsView>(*m_service, *m_updater, m_fixture->preferences, nullptr,
+                                                SettingsView::About{"Ada Maker", QUrl("https://maker.example"), {}, {}},
+                                                [](const QUrl&) {});
+    m_settings->show();
+    return m_settings.get();
+}
+
+void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue_data()
+{
+    // Elements that must be there: role, name, value (a pattern; empty: none expected).
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QList<std::tuple<QAccessible::Role, QString, QString>>>("expected");
+    QTest::newRow("panel") << "panel"
+                           << QList<std::tuple<QAccessible::Role, QString, QString>>{
+                                  {QAccessible::Window, "Kelvo", ""},
+                                  {QAccessible::ComboBox, ".", "^Living Room$"}, // named by its text on Linux
+                                  {QAccessible::StaticText, "^Room temperature \\d+°C$", ""},
+                                  {QAccessible::StaticText, "^Humidity \\d+%$", ""},
+                                  {QAccessible::StaticText, "^Online$", ""},
+                                  {QAccessible::CheckBox, "^Power$", ""},
+                                  {QAccessible::ComboBox, "^Mode$", "^Cool$"},
+                                  {QAccessible::SpinBox, "^Temp$", "^22°C$"},
+                                  {QAccessible::ComboBox, "^Fan$", "."},
+                                  {QAccessible::Button, "^Refresh$", ""},
+                              };
+    QTest::newRow("settings") << "settings"
+                              << QList<std::tuple<QAccessible::Role, QString, QString>>{
+                                     {QAccessible::Dialog, "^Kelvo Settings$", ""},
+                                     {QAccessible::Heading, "^Sensibo API$", ""},
+                                     {QAccessible::EditableText, "^API Key$", "^test-key$"},
+                                     {QAccessible::Link, "^Open Sensibo API Settings$", ""},
+                                     {QAccessible::Button, "^Save & Connect$", ""},
+                                     {QAccessible::Heading, "^Updates$", ""},
+                                     {QAccessible::CheckBox, "^Launch automatically at login$", ""},
+                                     {QAccessible::Link, "^Ada Maker$", ""},
+                                 };
+}
+
+void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue()
+{
+    QFETCH(QString, window);
+    using Expected = QList<std::tuple<QAccessible::Role, QString, QString>>;
+    QFETCH(Expected, expected);
+    QWidget* top = open(window);
+    QVERIFY(top);
+    QList<Node> nodes;
+    collect(QAccessible::queryAccessibleInterface(top), nodes);
+    QVERIFY(!QTest::currentTestFailed());
+
+    for (const Node& node : std::as_const(nodes)) {
+        const QString where =
+            QStringLiteral("%1 (%2)").arg(node.object->objectName(), node.object->metaObject()->className());
+        if (node.state.focusable) {
+            QVERIFY2(!node.name.isEmpty(), qPrintable("unnamed focusable element " + where));
+            QVERIFY2(node.role != QAccessible::Client && node.role != QAccessible::NoRole, qPrintable(where));
+        }
+        if (node.role == QAccessible::Graphic) {
+            QVERIFY2(!node.name.isEmpty(), qPrintable("a symbol without a meaning is read: " + where));
+        }
+        if (node.state.checkable) {
+            QVERIFY(node.role == QAccessible::CheckBox || node.role == QAccessible::Button);
+        }
+    }
+    for (const auto& [role, name, value] : expected) {
+        const bool found = std::any_of(nodes.cbegin(), nodes.cend(), [&](const Node& node) {
+            return node.role == role && QRegularExpression(name).match(node.name).hasMatch() &&
+                   (value.isEmpty() || QRegularExpression(value).match(node.value).hasMatch());
+        });
+        QVERIFY2(found, qPrintable(QStringLiteral("no element %1 named %2 with value %3").arg(role).arg(name, value)));
+    }
+    const auto power = std::find_if(nodes.cbegin(), nodes.cend(), [](const Node& node) {
+        return node.role == QAccessible::CheckBox && node.name == u"Power";
+    });
+    QVERIFY(window != u"panel" || (power != nodes.cend() && power->state.checked));
+}
+
+void tst_Accessibility::stepperAndMenusChangeFromTheAccessibilityLayer()
+{
+    open("panel");
+    auto* stepper = m_panel->findChild<TemperatureStepper*>("temperatureStepper");
+    QAccessibleValueInterface* value = QAccessible::queryAccessibleInterface(stepper)->valueInterface();
+    QVERIFY(value);
+    QCOMPARE(value->minimumValue().toInt(), 16);
+    QCOMPARE(value->maximumValue().toInt(), 30);
+    QCOMPARE(value->minimumStepSize().toInt(), 1);
+    QTest::keyClick(stepper, Qt::Key_Up);
+    QTRY_COMPARE(value->currentValue().toInt(), 23);
+    QTest::keyClick(stepper, Qt::Key_Minus);
+    QTRY_COMPARE(value->currentValue().toInt(), 22);
+    value->setCurrentValue(40); // a screen reader's slider: kept inside the range
+    QTRY_COMPARE(value->currentValue().toInt(), 30);
+
+    auto* mode = m_panel->findChild<OptionMenuButton*>("modeMenu");
+    QVERIFY(QAccessible::queryAccessibleInterface(mode)->state().hasPopup);
+    mode->menu()->actions().at(1)->trigger();
+    QTRY_COMPARE(QAccessible::queryAccessibleInterface(mode)->text(QAccessible::Value), "Heat");
+}
+
+void tst_Accessibility::panelTakesTheFocusAndEscapeClosesOneLevel()
+{
+    open("panel");
+    QTRY_VERIFY(m_panel->isActiveWindow());
+    auto* picker = m_panel->findChild<QComboBox*>("devicePicker");
+    QTRY_COMPARE(QApplication::focusWidget(), picker);
+
+    picker->showPopup();
+    QTRY_VERIFY(picker->view()->isVisible());
+    QTest::keyClick(picker->view(), Qt::Key_Escape);
+    QTRY_VERIFY(!picker->view()->isVisible());
+    QVERIFY(m_panel->isVisible());
+    QTest::keyClick(picker, Qt::Key_Escape);
+    QVERIFY(!m_panel->isVisible());
+}
+
+QTEST_MAIN(tst_Accessibility)
+#include "tst_Accessibility.moc"
