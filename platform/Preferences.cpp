@@ -32,8 +32,9 @@ std::optional<QDateTime> decodeDate(const QJsonValue& value)
 }
 } // namespace
 
-Preferences::Preferences(QString directory)
+Preferences::Preferences(QString directory, Access access)
     : m_directory(std::move(directory))
+    , m_access(access)
 {
     load();
 }
@@ -64,6 +65,9 @@ void Preferences::load()
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error == QJsonParseError::NoError && document.isObject()) {
         m_values = document.object();
+        return;
+    }
+    if (m_access == Access::ReadOnly) {
         return;
     }
     // Keep what was there for the user to recover, without ever overwriting an earlier corrupt copy.
@@ -133,6 +137,9 @@ void Preferences::write(const QString& key, const QJsonValue& value)
 
 bool Preferences::save() const
 {
+    if (m_access == Access::ReadOnly) {
+        return false;
+    }
     if (!QDir().mkpath(m_directory)) {
         return false;
     }

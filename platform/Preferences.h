@@ -20,7 +20,11 @@ using PreferenceValue = std::variant<QString, bool, QDateTime, QJsonValue>;
 class Preferences
 {
 public:
-    explicit Preferences(QString directory = defaultDirectory());
+    // ReadOnly never touches the disk: an unparsable file stays where it is, and writes count for this run only.
+    // For readers beside the running Kelvo, such as the command line.
+    enum class Access { ReadWrite, ReadOnly };
+
+    explicit Preferences(QString directory = defaultDirectory(), Access access = Access::ReadWrite);
 
     // $XDG_CONFIG_HOME/kelvo, or ~/.config/kelvo.
     static QString defaultDirectory();
@@ -44,6 +48,7 @@ private:
     bool save() const;
 
     QString m_directory;
+    Access m_access;
     QJsonObject m_values;
     std::optional<QString> m_movedAsideTo;
 };
