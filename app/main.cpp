@@ -1,5 +1,6 @@
 #include "app/KelvoApp.h"
 #include "app/SingleInstance.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 
@@ -22,6 +23,10 @@ void choosePlatform()
 
 int main(int argc, char* argv[])
 {
+    // Subcommands, --help and --version: handled here, with no display and no QApplication.
+    if (CommandLine::isCommandLine(argc, argv)) {
+        return CommandLine::run(argc, argv);
+    }
     choosePlatform();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvo"));

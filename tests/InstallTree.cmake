@@ -14,6 +14,7 @@ set(expected
   bin/kelvo
   share/applications/app.kelvo.Kelvo.desktop
   share/icons/hicolor/scalable/apps/app.kelvo.Kelvo.svg
+  share/man/man1/kelvo.1
   share/metainfo/app.kelvo.Kelvo.metainfo.xml
 )
 if(NOT installed STREQUAL expected)
