@@ -23,10 +23,16 @@ DeviceChoice chooseDevice(const QList<SensiboDevice>& devices, const std::option
     if (!wanted) {
         return {0, {}};
     }
+    // An id names one device for sure; a room name may name several.
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        if (devices.at(i).id == *wanted) {
+            return {i, {}};
+        }
+    }
     QList<qsizetype> matches;
     for (qsizetype i = 0; i < devices.size(); ++i) {
         const SensiboDevice& device = devices.at(i);
-        if (device.id == *wanted || (device.room && device.room->name.compare(*wanted, Qt::CaseInsensitive) == 0)) {
+        if (device.room && device.room->name.compare(*wanted, Qt::CaseInsensitive) == 0) {
             matches.append(i);
         }
     }
