@@ -6,7 +6,10 @@ CMAKE_FLAGS ?=
 PYTHON ?= /usr/bin/python3
 E2E = $(PYTHON) tests/e2e/run_e2e.py $(BUILD_DIR)
 
-.PHONY: all deps configure build run test e2e bench clean install uninstall demo test-asan fuzz
+# bash, for pipefail in quiet_build.
+SHELL := /bin/bash
+
+.PHONY: all deps configure build run test e2e bench clean install uninstall demo test-asan fuzz deb test-deb
 
 all: build
 
@@ -16,11 +19,22 @@ deps:
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
 
+# A new build folder is configured once; after that `cmake --build` reconfigures by itself when a CMakeLists.txt
+# changes.
+$(BUILD_DIR)/CMakeCache.txt: | deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
+
 build: configure
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
 
-run: build
-	$(BUILD_DIR)/kelvo
+# Builds only the given targets, and says nothing but the compiler's own lines when they are up to date.
+# $(call quiet_build,folder,targets)
+quiet_build = set -o pipefail; cmake --build $(1) -j$(JOBS) --target $(2) \
+	| { grep -v -e '^\[ *[0-9]*%\] Built target ' -e '^\[ *[0-9]*%\] Automatic MOC for target ' || true; }
+
+run: deps $(BUILD_DIR)/CMakeCache.txt
+	@$(call quiet_build,$(BUILD_DIR),kelvo)
+	@$(BUILD_DIR)/kelvo
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
@@ -63,18 +77,38 @@ fuzz:
 			-artifact_prefix=$(FUZZ_DIR)/artifacts/$$t/ $(FUZZ_DIR)/corpus/$$t || exit 1; \
 	done
 
-clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(ASAN_DIR) $(FUZZ_DIR)
+# The Debian package, built in Release in its own folder with Debian's hardening flags, copied to
+# $(BUILD_DIR)/kelvo_<version>_<arch>.deb.
+DEB_DIR ?= build-deb
+deb: deps
+	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g; \
+		cmake -S . -B $(DEB_DIR) -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_DEBIAN_PACKAGE=ON \
+		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS) >/dev/null
+	@$(call quiet_build,$(DEB_DIR),kelvo)
+	@rm -f $(DEB_DIR)/kelvo_*.deb
+	@cd $(DEB_DIR) && cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@mkdir -p $(BUILD_DIR) && for deb in $(DEB_DIR)/kelvo_*.deb; do \
+		cp "$$deb" $(BUILD_DIR)/ && echo "$(BUILD_DIR)/$${deb##*/}"; done
 
+# Builds the package, checks it with lintian, installs it with apt, runs it and removes it again (needs root or sudo).
+test-deb: deb
+	@bash scripts/test-deb $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(ASAN_DIR) $(FUZZ_DIR) $(DEB_DIR)
+
+# Installs what `make build` built, stripped; nothing is built here, so `sudo make install` compiles nothing as
+# root. Each prefix keeps its own list of what its install put there, which `make uninstall` removes.
 PREFIX ?= /usr/local
 
-install: build
-	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+install:
+	@bash scripts/prefix-install install $(BUILD_DIR) "$(PREFIX)"
 
 uninstall:
-	@test -f $(BUILD_DIR)/install_manifest.txt || { echo "Nothing installed from $(BUILD_DIR)"; exit 1; }
-	xargs rm -fv < $(BUILD_DIR)/install_manifest.txt
+	@bash scripts/prefix-install uninstall "$(PREFIX)"
 
 # A demo cloud on 127.0.0.1 and a Kelvo pointed at it, with a fresh settings folder; enter the key "demo".
-demo: build
+demo: deps $(BUILD_DIR)/CMakeCache.txt
+	@$(call quiet_build,$(BUILD_DIR),kelvo kelvo-sim)
 	@bash scripts/demo $(BUILD_DIR)

@@ -1,10 +1,27 @@
 #include "app/KelvoApp.h"
 
 #include "app/PanelWindow.h"
+#include "app/TrayToolTip.h"
 #include "panel/MenuBarView.h"
 #include "platform/LoginItem.h"
+#include "tray/DesktopTrayHosts.h"
 
-#include <QSystemTrayIcon>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QMenu>
+
+namespace {
+std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
+{
+    if (options.trayHosts) {
+        return options.trayHosts();
+    }
+    if (options.trayAvailable) {
+        return std::make_unique<TrayHosts>(*options.trayAvailable ? TrayHosts::Kind::XEmbed : TrayHosts::Kind::None);
+    }
+    return std::make_unique<DesktopTrayHosts>();
+}
+} // namespace
 
 KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     : QObject(parent)
@@ -13,18 +30,38 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     , m_updater(m_preferences, &m_network, options.siteUrl, options.updateHooks)
     , m_siteUrl(options.siteUrl)
     , m_icon(std::make_unique<MenuBarIcon>(m_service, options.iconTiming))
-    , m_trayAvailable(options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable()))
+    , m_hosts(makeTrayHosts(options))
+    , m_trayMenu(std::make_unique<QMenu>())
 {
     m_panel = new MenuBarView(
         m_service, m_updater, [this] { openSettings(); }, controlWidth);
-    m_panelWindow =
-        std::make_unique<PanelWindow>(m_panel, m_trayAvailable ? PanelWindow::Kind::Popup : PanelWindow::Kind::Window);
+    m_panelWindow = std::make_unique<PanelWindow>(
+        m_panel, m_hosts->kind() == TrayHosts::Kind::None ? PanelWindow::Kind::Window : PanelWindow::Kind::Popup);
 
-    connect(m_icon->tray(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-            m_panelWindow->toggleNear(m_icon->tray()->geometry());
+    // The one menu Kelvo has, on a right click of the icon.
+    m_trayMenu->addAction(QStringLiteral("Open Kelvo"), this, &KelvoApp::openPanel);
+    m_trayMenu->addAction(QStringLiteral("Settings..."), this, &KelvoApp::openSettings);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(QStringLiteral("Quit Kelvo"), this, [] { QCoreApplication::quit(); });
+
+    m_trayLoss.setSingleShot(true);
+    m_trayLoss.setInterval(options.trayLossGrace);
+    connect(&m_trayLoss, &QTimer::timeout, this, [this] {
+        // The tray stayed away: the panel becomes a window, so that Kelvo is not invisible.
+        m_panelWindow->setKind(PanelWindow::Kind::Window);
+        openPanel();
+    });
+    connect(m_hosts.get(), &TrayHosts::hostsChanged, this, &KelvoApp::syncTray);
+    connect(m_icon.get(), &MenuBarIcon::iconChanged, this, [this] {
+        if (m_trayIcon) {
+            m_trayIcon->setIcon(m_icon->icon());
         }
     });
+    for (auto signal :
+         {&SensiboService::devicesChanged, &SensiboService::selectedDeviceIdChanged, &SensiboService::isLoadingChanged,
+          &SensiboService::errorMessageChanged, &SensiboService::apiKeyChanged}) {
+        connect(&m_service, signal, this, &KelvoApp::updateToolTip);
+    }
 }
 
 KelvoApp::~KelvoApp() = default;
@@ -32,18 +69,58 @@ KelvoApp::~KelvoApp() = default;
 void KelvoApp::start()
 {
     m_delegate.applicationDidFinishLaunching();
-    if (m_trayAvailable) {
-        m_icon->tray()->show();
-    }
+    m_started = true;
     // Started before any panel can appear, so that the launch task owns the first load and the notice check
     // waits for it: a panel's own request for the first load then finds it running.
     if (!m_launchStarted) {
         m_launchStarted = true;
         launch();
     }
-    if (!m_trayAvailable) {
-        openPanel();
+    syncTray();
+}
+
+void KelvoApp::syncTray()
+{
+    if (!m_started || !m_hosts->settled()) {
+        return; // the first look at the desktop's trays has not answered yet
     }
+    const bool firstDecision = std::exchange(m_firstTrayDecision, false);
+    // One item at a time: the old one leaves the bus before the new one registers.
+    m_trayIcon.reset();
+    m_trayIcon = m_hosts->createIcon();
+    if (m_trayIcon) {
+        m_trayLoss.stop();
+        connect(m_trayIcon.get(), &TrayIcon::activated, this, [this](const QRect& anchor) {
+            m_lastAnchor = anchor;
+            m_panelWindow->toggleNear(anchor);
+        });
+        connect(m_trayIcon.get(), &TrayIcon::contextMenuRequested, this, &KelvoApp::showTrayMenu);
+        m_trayIcon->setIcon(m_icon->icon());
+        updateToolTip();
+        m_panelWindow->setKind(PanelWindow::Kind::Popup);
+        return;
+    }
+    m_lastAnchor = QRect();
+    if (firstDecision) {
+        m_panelWindow->setKind(PanelWindow::Kind::Window);
+        openPanel();
+    } else if (m_panelWindow->kind() == PanelWindow::Kind::Popup && !m_trayLoss.isActive()) {
+        // A tray that restarts is gone for a moment: only one that stays away turns the panel into a window.
+        m_trayLoss.start();
+    }
+}
+
+void KelvoApp::updateToolTip()
+{
+    if (m_trayIcon) {
+        m_trayIcon->setToolTip(QStringLiteral("Kelvo"), trayToolTipBody(m_service));
+    }
+}
+
+void KelvoApp::showTrayMenu(const QRect& anchor)
+{
+    m_lastAnchor = anchor;
+    m_trayMenu->popup(anchor.isEmpty() ? QCursor::pos() : anchor.topLeft());
 }
 
 QCoro::Task<> KelvoApp::launch()
@@ -62,8 +139,8 @@ QCoro::Task<> KelvoApp::launch()
 
 void KelvoApp::openPanel()
 {
-    if (m_panelWindow->kind() == PanelWindow::Kind::Popup && m_icon->tray()->isVisible()) {
-        m_panelWindow->openNear(m_icon->tray()->geometry());
+    if (m_panelWindow->kind() == PanelWindow::Kind::Popup && m_trayIcon) {
+        m_panelWindow->openNear(m_lastAnchor.isEmpty() ? m_trayIcon->geometry() : m_lastAnchor);
     } else {
         m_panelWindow->openNear({});
     }

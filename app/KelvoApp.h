@@ -5,16 +5,21 @@
 #include "app/SettingsView.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
+#include "tray/TrayHosts.h"
 #include "updates/UpdateService.h"
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 class MenuBarView;
 class PanelWindow;
+class QMenu;
 
 // Where Kelvo keeps and fetches things; the defaults are the real ones, tests and demos point them elsewhere.
 struct KelvoOptions {
@@ -23,7 +28,10 @@ struct KelvoOptions {
     QUrl siteUrl = UpdateService::defaultSiteUrl();
     UpdateServiceHooks updateHooks = {};
     MenuBarIconTiming iconTiming = {};
-    std::optional<bool> trayAvailable; // asks the desktop when unset
+    std::optional<bool> trayAvailable; // a fixed answer (an XEmbed tray or none); unset: trayHosts decides
+    std::function<std::unique_ptr<TrayHosts>()> trayHosts; // watches the desktop's tray hosts when unset
+    // How long a tray may be gone (a panel restarting) before the panel becomes a window again.
+    std::chrono::milliseconds trayLossGrace{3000};
 };
 
 // The application: creates the delegate, then the device service, then the update service, each once, and hands
@@ -45,6 +53,9 @@ public:
     SensiboService& service() { return m_service; }
     UpdateService& updater() { return m_updater; }
     MenuBarIcon& icon() { return *m_icon; }
+    TrayHosts& trayHosts() { return *m_hosts; }
+    TrayIcon* trayIcon() { return m_trayIcon.get(); } // none while no tray is there
+    QMenu& trayMenu() { return *m_trayMenu; }
     PanelWindow& panelWindow() { return *m_panelWindow; }
     MenuBarView& panel() { return *m_panel; }
     SettingsView* settings() { return m_settings.get(); } // created when first opened
@@ -59,6 +70,10 @@ public:
 
 private:
     QCoro::Task<> launch();
+    // Makes the tray icon anew for the hosts there are now, and the panel a popup or a window to match.
+    void syncTray();
+    void updateToolTip();
+    void showTrayMenu(const QRect& anchor);
 
     AppDelegate m_delegate;
     Preferences m_preferences;
@@ -70,7 +85,13 @@ private:
     std::unique_ptr<MenuBarIcon> m_icon;
     MenuBarView* m_panel = nullptr;
     std::unique_ptr<PanelWindow> m_panelWindow;
-    bool m_trayAvailable = false;
+    std::unique_ptr<TrayHosts> m_hosts;
+    std::unique_ptr<TrayIcon> m_trayIcon;
+    std::unique_ptr<QMenu> m_trayMenu;
+    QRect m_lastAnchor;
+    QTimer m_trayLoss;
+    bool m_started = false;
+    bool m_firstTrayDecision = true;
     bool m_launchStarted = false;
     bool m_launchFinished = false;
 };

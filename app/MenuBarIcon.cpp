@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <QSystemTrayIcon>
 #include <QVariantAnimation>
 
 #include <cmath>
@@ -25,10 +24,8 @@ MenuBarIcon::MenuBarIcon(SensiboService& service, MenuBarIconTiming timing, QObj
     : QObject(parent)
     , m_service(service)
     , m_timing(timing)
-    , m_tray(new QSystemTrayIcon(this))
     , m_fade(new QVariantAnimation(this))
 {
-    m_tray->setToolTip(QStringLiteral("Kelvo"));
     m_fade->setEasingCurve(QEasingCurve::InOutQuad);
     m_fade->setDuration(m_timing.fadeMs);
     connect(m_fade, &QVariantAnimation::valueChanged, this,
@@ -118,7 +115,6 @@ void MenuBarIcon::redraw()
         icon.addPixmap(render(name, size, step / 20.0, ratio));
     }
     m_icon = icon;
-    m_tray->setIcon(m_icon);
     Q_EMIT iconChanged();
 }
 

@@ -10,7 +10,6 @@
 
 #include <chrono>
 
-class QSystemTrayIcon;
 class QVariantAnimation;
 class SensiboService;
 
@@ -20,7 +19,7 @@ struct MenuBarIconTiming {
     int fadeMs = 600;
 };
 
-// The tray icon: the picture the device service names, pulsing while a device list loads. While loading, the
+// The tray icon's picture: the one the device service names, pulsing while a device list loads. While loading, the
 // pulse flips its phase at once and then every step, and each flip fades the opacity between 1.0 and 0.35 with an
 // ease-in-out curve over the fade time; when loading ends the icon is fully opaque at once.
 class MenuBarIcon : public QObject
@@ -33,7 +32,6 @@ public:
     explicit MenuBarIcon(SensiboService& service, MenuBarIconTiming timing = {}, QObject* parent = nullptr);
     ~MenuBarIcon() override;
 
-    QSystemTrayIcon* tray() const { return m_tray; }
     bool pulsePhase() const { return m_pulsePhase; }
     // The opacity the icon is drawn with now (mid-fade values included) and the one it is heading for.
     qreal opacity() const { return m_opacity; }
@@ -57,7 +55,6 @@ private:
 
     SensiboService& m_service;
     MenuBarIconTiming m_timing;
-    QSystemTrayIcon* m_tray;
     QVariantAnimation* m_fade;
     bool m_pulsePhase = false;
     qreal m_opacity = 1.0;

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QStyleHints>
 #include <QVBoxLayout>
 
 namespace {
@@ -11,10 +12,15 @@ constexpr int gap = 4;
 // A click on the tray icon while the popup is open first closes the popup (a click outside it), then reaches the
 // icon; that click must not open it again.
 constexpr int reopenGuardMs = 250;
+
+Qt::WindowFlags flagsFor(PanelWindow::Kind kind)
+{
+    return kind == PanelWindow::Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window;
+}
 } // namespace
 
 PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
-    : QWidget(parent, kind == Kind::Popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window)
+    : QWidget(parent, flagsFor(kind))
     , m_kind(kind)
 {
     setWindowTitle(QStringLiteral("Kelvo"));
@@ -28,9 +34,29 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     }
 }
 
+void PanelWindow::setKind(Kind kind)
+{
+    if (kind == m_kind) {
+        return;
+    }
+    m_kind = kind;
+    setWindowFlags(flagsFor(kind)); // hides the window; its next show makes it anew
+    setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu, kind == Kind::Popup);
+    m_sinceHidden.invalidate(); // not closed by a click: the next click on the icon opens it
+}
+
+bool PanelWindow::justOpened() const
+{
+    return m_sinceOpened.isValid() &&
+           m_sinceOpened.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
 void PanelWindow::toggleNear(const QRect& trayGeometry)
 {
     if (isVisible()) {
+        if (justOpened()) {
+            return; // the second click of a double-click on the icon leaves the panel open
+        }
         hide();
         return;
     }
@@ -55,6 +81,7 @@ void PanelWindow::openNear(const QRect& trayGeometry)
     show();
     raise();
     activateWindow();
+    m_sinceOpened.start();
 }
 
 QPoint PanelWindow::placement(const QSize& size, const QRect& anchor, const QRect& available)
@@ -72,6 +99,16 @@ void PanelWindow::hideEvent(QHideEvent* event)
 {
     m_sinceHidden.start();
     QWidget::hideEvent(event);
+}
+
+void PanelWindow::mousePressEvent(QMouseEvent* event)
+{
+    // A popup closes on a press outside it, but the second click of a double-click on the icon is not meant so.
+    if (m_kind == Kind::Popup && !rect().contains(event->position().toPoint()) && justOpened()) {
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
 }
 
 void PanelWindow::keyPressEvent(QKeyEvent* event)

@@ -15,6 +15,9 @@ public:
     PanelWindow(QWidget* content, Kind kind, QWidget* parent = nullptr);
 
     Kind kind() const { return m_kind; }
+    // Turns the panel into a popup when a tray host appears, or into a window when the last one goes; it is
+    // closed by the change.
+    void setKind(Kind kind);
 
     // Opens the panel next to the tray icon's geometry (or the mouse pointer when the tray does not tell where its
     // icon is), or closes it when it is open.
@@ -27,8 +30,12 @@ public:
 protected:
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    bool justOpened() const;
+
     Kind m_kind;
     QElapsedTimer m_sinceHidden;
+    QElapsedTimer m_sinceOpened;
 };

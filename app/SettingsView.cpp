@@ -110,6 +110,7 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
     connect(&m_service, &SensiboService::isLoadingChanged, this, &SettingsView::sync);
     connect(&m_service, &SensiboService::devicesChanged, this, &SettingsView::sync);
     connect(&m_service, &SensiboService::errorMessageChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::keySaveErrorChanged, this, &SettingsView::sync);
     connect(&m_service, &SensiboService::useMonochromeIconsChanged, this, &SettingsView::sync);
     connect(&m_updater, &UpdateService::autoCheckForUpdatesChanged, this, &SettingsView::sync);
     connect(&m_updater, &UpdateService::isCheckingChanged, this, &SettingsView::sync);
@@ -156,6 +157,12 @@ QWidget* SettingsView::buildApiSection()
     keyLayout->addWidget(m_apiKeyField);
     // Typing changes the key the service uses at once; only Save & Connect stores it.
     connect(m_apiKeyField, &QLineEdit::textEdited, this, [this](const QString& text) { m_service.setApiKey(text); });
+    // Return in the field presses the window's default button.
+    connect(m_apiKeyField, &QLineEdit::returnPressed, this, [this] {
+        if (m_saveButton->isEnabled()) {
+            m_saveButton->click();
+        }
+    });
     section->addRow(keyRow);
 
     auto* help = new QWidget;
@@ -180,6 +187,9 @@ QWidget* SettingsView::buildApiSection()
     m_saveButton = new QPushButton(QStringLiteral("Save && Connect"), connectRow);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setAccessibleName(QStringLiteral("Save & Connect"));
+    // The window's default button: Return in the key field presses it (below), and so does Return while it has the
+    // focus, which Qt leaves to auto-default buttons outside a dialog.
+    m_saveButton->setAutoDefault(true);
     connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::saveAndConnect);
     connectLayout->addWidget(m_saveButton);
     connectLayout->addStretch();
@@ -300,9 +310,14 @@ void SettingsView::sync()
     m_autoCheckSwitch->setChecked(m_updater.autoCheckForUpdates());
     m_checkNowButton->setEnabled(!m_updater.isChecking());
     m_checkSpinner->setVisible(m_updater.isChecking());
-    const std::optional<QString> lastChecked = m_updater.lastCheckedDescription();
-    m_lastChecked->setText(lastChecked ? QStringLiteral("Last checked ") + *lastChecked : QString());
-    m_lastChecked->setVisible(lastChecked.has_value());
+    if (!m_updater.hasUpdateSite()) {
+        m_lastChecked->setText(QStringLiteral("No update site in this build"));
+        m_lastChecked->setVisible(true);
+    } else {
+        const std::optional<QString> lastChecked = m_updater.lastCheckedDescription();
+        m_lastChecked->setText(lastChecked ? QStringLiteral("Last checked ") + *lastChecked : QString());
+        m_lastChecked->setVisible(lastChecked.has_value());
+    }
     m_updateAvailableRow->setVisible(m_updater.updateText().has_value());
 
     m_launchAtLoginSwitch->setChecked(m_launchAtLogin);
@@ -310,13 +325,16 @@ void SettingsView::sync()
     syncUpdateAlert();
 }
 
-// One status at a time: loading wins over the devices found, which win over an error.
+// One status at a time: loading wins over a key that could not be saved, which wins over the devices found, which
+// win over an error. "2 devices found" over a key the next start will not have would read as success.
 void SettingsView::syncConnectionStatus()
 {
     const bool loading = m_service.isLoading();
     const qsizetype count = m_service.devices().size();
-    const bool showDevices = !loading && count > 0;
-    const bool showError = !loading && count == 0 && m_service.errorMessage().has_value();
+    const std::optional<QString>& saveError = m_service.keySaveError();
+    const bool showDevices = !loading && !saveError && count > 0;
+    const std::optional<QString> error = saveError ? saveError : count == 0 ? m_service.errorMessage() : std::nullopt;
+    const bool showError = !loading && error.has_value();
 
     m_connectSpinner->setVisible(loading);
     if (showDevices) {
@@ -324,7 +342,7 @@ void SettingsView::syncConnectionStatus()
             QStringLiteral("%1 device%2 found").arg(count).arg(count == 1 ? QLatin1String("") : QLatin1String("s")));
     }
     m_devicesStatus->setVisible(showDevices);
-    m_errorText->setFullText(showError ? *m_service.errorMessage() : QString());
+    m_errorText->setFullText(showError ? *error : QString());
     m_errorStatus->setVisible(showError);
 }
 
@@ -377,7 +395,8 @@ void SettingsView::restyle()
 
 void SettingsView::saveAndConnect()
 {
-    m_preferences.setText(QLatin1String(PreferenceKeys::sensiboAPIKey), m_service.apiKey());
+    // A key the disk refused still connects: this run uses it, and the status row tells what was not saved.
+    m_service.saveApiKey();
     connectWithStoredKey(QPointer<SensiboService>(&m_service));
 }
 

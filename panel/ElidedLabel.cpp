@@ -1,6 +1,18 @@
 #include "panel/ElidedLabel.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
+
+#include <cmath>
+
+namespace {
+// The text runs on one line: line breaks in a message would otherwise be drawn as boxes.
+QString oneLine(QString text)
+{
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+} // namespace
 
 ElidedLabel::ElidedLabel(QWidget* parent)
     : QLabel(parent)
@@ -22,14 +34,18 @@ void ElidedLabel::setFullText(const QString& text)
     updateGeometry();
 }
 
+// The text's width is fractional: rounded down, the last letter would not fit and the text would be cut.
 QSize ElidedLabel::sizeHint() const
 {
-    return {fontMetrics().horizontalAdvance(m_fullText), fontMetrics().height()};
+    const QMargins margins = contentsMargins();
+    const int width = int(std::ceil(QFontMetricsF(font(), this).horizontalAdvance(oneLine(m_fullText))));
+    return {width + margins.left() + margins.right(), minimumSizeHint().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const
 {
-    return {0, fontMetrics().height()};
+    const QMargins margins = contentsMargins();
+    return {margins.left() + margins.right(), fontMetrics().height() + margins.top() + margins.bottom()};
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event)
@@ -43,13 +59,11 @@ void ElidedLabel::changeEvent(QEvent* event)
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         elide();
+        updateGeometry();
     }
 }
 
 void ElidedLabel::elide()
 {
-    // The text runs on one line: line breaks in a message would otherwise be drawn as boxes.
-    QString line = m_fullText;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    setText(fontMetrics().elidedText(line, Qt::ElideRight, std::max(0, contentsRect().width())));
+    setText(fontMetrics().elidedText(oneLine(m_fullText), Qt::ElideRight, std::max(0, contentsRect().width())));
 }

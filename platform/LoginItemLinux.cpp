@@ -1,11 +1,10 @@
+#include "platform/AtomicWrite.h"
 #include "platform/ConfigHome.h"
 #include "platform/LoginItem.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -21,10 +20,10 @@ QString autostartDirectory()
 }
 
 // The program as one Exec argument: quoted when it holds anything a desktop entry reserves, with '%' doubled as
-// the field codes demand, then escaped once more as a desktop entry string.
+// the field codes demand, then escaped once more as a desktop entry string (backslash, newline, tab, return).
 QString execArgument(const QString& program)
 {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`");
     QString argument = program;
     if (std::any_of(program.begin(), program.end(), [](QChar c) { return reserved.contains(c); })) {
         QString quoted;
@@ -39,6 +38,8 @@ QString execArgument(const QString& program)
     argument.replace(QLatin1Char('%'), QStringLiteral("%%"));
     argument.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     argument.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    argument.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
+    argument.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
     return argument;
 }
 
@@ -91,17 +92,13 @@ public:
         , m_directory(autostartDirectory())
     {}
 
+    // The entry says which program the session starts: only the user may change it, whatever the umask. A folder
+    // that exists keeps its permissions; missing ones are made private.
     bool registerItem() override
     {
-        if (!QDir().mkpath(m_directory)) {
-            return false;
-        }
-        QSaveFile file(entryPath());
-        if (!file.open(QIODevice::WriteOnly)) {
-            return false;
-        }
-        file.write(desktopEntry(m_executable));
-        return file.commit();
+        QString reason;
+        return makePrivateFolders(m_directory, &reason) &&
+               replaceFileAtomically(entryPath(), desktopEntry(m_executable), 0600, &reason);
     }
 
     bool unregisterItem() override

@@ -5,7 +5,7 @@
 //
 // | key                   | type | when absent | owner         |
 // |-----------------------|------|-------------|---------------|
-// | sensiboAPIKey         | text | empty text  | SensiboService (written by the settings window) |
+// | sensiboAPIKey         | text | empty text  | SensiboService (stored by saveApiKey on Save & Connect) |
 // | useMonochromeIcons    | Bool | false       | SensiboService (written by the settings window) |
 // | autoCheckForUpdates   | Bool | true        | UpdateService  (written by the settings window) |
 // | hasLaunchedBefore     | Bool | false       | UpdateService  |

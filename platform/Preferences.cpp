@@ -1,14 +1,67 @@
 #include "platform/Preferences.h"
+#include "platform/AtomicWrite.h"
 #include "platform/ConfigHome.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
+#include <QLockFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 constexpr auto fileName = "preferences.json";
 constexpr auto dateTag = "$date";
+// A writer holds the lock for a few milliseconds; waiting longer means it is stuck, and the write fails instead.
+constexpr int lockTimeoutMs = 2000;
+
+enum class StoreOnDisk { Missing, Parsed, Corrupt, Unreadable };
+
+StoreOnDisk readStore(const QString& path, QJsonObject& values)
+{
+    if (!QFileInfo::exists(path)) {
+        return StoreOnDisk::Missing;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return StoreOnDisk::Unreadable;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return StoreOnDisk::Unreadable;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        return StoreOnDisk::Corrupt;
+    }
+    values = document.object();
+    return StoreOnDisk::Parsed;
+}
+
+QString lockFailure(QLockFile::LockError error, const QString& lockPath)
+{
+    switch (error) {
+    case QLockFile::PermissionError:
+        return qt_error_string(EACCES);
+    case QLockFile::LockFailedError:
+        return QStringLiteral("another program holds %1").arg(lockPath);
+    default:
+        return QStringLiteral("could not create %1").arg(lockPath);
+    }
+}
+
+// Takes group and other access away from the folder; never gives any.
+void tightenFolder(const QString& folder)
+{
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat info {
+    };
+    if (::stat(name.constData(), &info) == 0 && (info.st_mode & 077) != 0) {
+        ::chmod(name.constData(), info.st_mode & 0700);
+    }
+}
 
 QJsonValue encodeDate(const QDateTime& date)
 {
@@ -51,25 +104,14 @@ QString Preferences::filePath() const
 
 void Preferences::load()
 {
-    QFile file(filePath());
-    if (!file.exists()) {
-        return;
+    // Unreadable (permissions): start from defaults, but leave the file alone; writes will try to replace it.
+    if (readStore(filePath(), m_values) == StoreOnDisk::Corrupt && m_access == Access::ReadWrite) {
+        moveAside();
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Unreadable (permissions): start from defaults, but leave the file alone; writes will try to replace it.
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error == QJsonParseError::NoError && document.isObject()) {
-        m_values = document.object();
-        return;
-    }
-    if (m_access == Access::ReadOnly) {
-        return;
-    }
+}
+
+void Preferences::moveAside()
+{
     // Keep what was there for the user to recover, without ever overwriting an earlier corrupt copy.
     QString aside = filePath() + QStringLiteral(".corrupt");
     for (int n = 1; QFile::exists(aside); ++n) {
@@ -113,43 +155,72 @@ std::optional<PreferenceValue> Preferences::value(const QString& key) const
     return PreferenceValue(stored);
 }
 
-void Preferences::setText(const QString& key, const QString& value)
+bool Preferences::setText(const QString& key, const QString& value)
 {
-    write(key, value);
+    return write(key, value);
 }
 
-void Preferences::setBool(const QString& key, bool value)
+bool Preferences::setBool(const QString& key, bool value)
 {
-    write(key, value);
+    return write(key, value);
 }
 
-void Preferences::setDate(const QString& key, const QDateTime& value)
+bool Preferences::setDate(const QString& key, const QDateTime& value)
 {
-    write(key, encodeDate(value));
+    return write(key, encodeDate(value));
 }
 
-void Preferences::write(const QString& key, const QJsonValue& value)
+bool Preferences::write(const QString& key, const QJsonValue& value)
 {
-    // The value counts at once for this run even if the disk refuses it; the next write tries the whole file again.
+    // The value counts at once for this run even if the disk refuses it; the next write carries it again.
     m_values.insert(key, value);
-    save();
+    m_unsaved.insert(key);
+    QString reason;
+    if (!save(&reason)) {
+        m_lastError = filePath() + QStringLiteral(": ") + reason;
+        return false;
+    }
+    m_lastError.clear();
+    return true;
 }
 
-bool Preferences::save() const
+bool Preferences::save(QString* reason)
 {
     if (m_access == Access::ReadOnly) {
+        *reason = QStringLiteral("opened for reading only");
         return false;
     }
-    if (!QDir().mkpath(m_directory)) {
+    if (!makePrivateFolders(m_directory, reason)) {
         return false;
     }
-    QFile::setPermissions(m_directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly)) {
+    tightenFolder(m_directory);
+    // Another program may write the same file: read what it holds now, and change only the keys this run changed.
+    const QString lockPath = filePath() + QStringLiteral(".lock");
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(lockTimeoutMs)) {
+        *reason = lockFailure(lock.error(), lockPath);
         return false;
     }
-    // Restrict before any byte is written: the file holds the API key.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented));
-    return file.commit();
+    QJsonObject merged;
+    switch (readStore(filePath(), merged)) {
+    case StoreOnDisk::Missing:
+    case StoreOnDisk::Parsed:
+        break;
+    case StoreOnDisk::Corrupt:
+        moveAside();
+        merged = m_values;
+        break;
+    case StoreOnDisk::Unreadable:
+        merged = m_values;
+        break;
+    }
+    for (const QString& key : std::as_const(m_unsaved)) {
+        merged.insert(key, m_values.value(key));
+    }
+    if (!replaceFileAtomically(filePath(), QJsonDocument(merged).toJson(QJsonDocument::Indented), 0600, reason)) {
+        return false;
+    }
+    m_values = merged;
+    m_unsaved.clear();
+    return true;
 }

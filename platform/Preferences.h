@@ -5,6 +5,8 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <QSet>
+
 #include <optional>
 #include <variant>
 
@@ -14,9 +16,11 @@ using PreferenceValue = std::variant<QString, bool, QDateTime, QJsonValue>;
 
 // The per-user preference store: one JSON file, preferences.json, in the given folder. Values keep their type
 // (text → JSON string, Bool → true/false, date → {"$date": "<ISO 8601 UTC with ms>"}), so a reader can tell a
-// stored false from the text "false". Every write is durable when it returns: the whole file is written to a
-// temporary file and renamed over the old one, readable by the user only. A file that cannot be parsed is moved
-// aside (never deleted) and the store starts empty.
+// stored false from the text "false". Every write is durable when it returns: the file is written to a temporary
+// file and renamed over the old one, readable by the user only, and a write that fails leaves the old file as it
+// was and says so. Other programs may share the folder (a second Kelvo, the command line): a write re-reads the
+// file under a lock and changes only the keys this store changed, so that neither erases what the other saved.
+// A file that cannot be parsed is moved aside (never deleted) and the store starts empty.
 class Preferences
 {
 public:
@@ -35,20 +39,28 @@ public:
     bool boolValue(const QString& key) const; // false when nothing, or no Bool, is stored
     std::optional<PreferenceValue> value(const QString& key) const;
 
-    void setText(const QString& key, const QString& value);
-    void setBool(const QString& key, bool value);
-    void setDate(const QString& key, const QDateTime& value);
+    // Each tells whether the value reached the disk; when not, lastError() says why. Either way the value counts
+    // for this run, and the next write tries to store it again.
+    bool setText(const QString& key, const QString& value);
+    bool setBool(const QString& key, bool value);
+    bool setDate(const QString& key, const QDateTime& value);
 
-    // The path the unreadable file was moved to at load, if it was.
+    // Why the last write failed: "<file>: <reason>"; empty after a write that succeeded.
+    const QString& lastError() const { return m_lastError; }
+
+    // Where a file that could not be parsed was moved, at load or before a write, if one was.
     std::optional<QString> movedAsideTo() const { return m_movedAsideTo; }
 
 private:
     void load();
-    void write(const QString& key, const QJsonValue& value);
-    bool save() const;
+    void moveAside();
+    bool write(const QString& key, const QJsonValue& value);
+    bool save(QString* reason);
 
     QString m_directory;
     Access m_access;
     QJsonObject m_values;
+    QSet<QString> m_unsaved; // changed by this run, not on disk yet
+    QString m_lastError;
     std::optional<QString> m_movedAsideTo;
 };

@@ -45,6 +45,7 @@ void apply(ACState& state, const QString& property, const ACValue& value)
 SensiboService::SensiboService(Preferences& preferences, QNetworkAccessManager* network, QString baseURL,
                                QObject* parent)
     : QObject(parent)
+    , m_preferences(preferences)
     , m_client(network, std::move(baseURL))
     , m_apiKey(preferences.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString()))
     , m_useMonochromeIcons(preferences.boolValue(QLatin1String(PreferenceKeys::useMonochromeIcons)))
@@ -75,6 +76,16 @@ void SensiboService::setSelectedDeviceId(std::optional<QString> id)
 void SensiboService::setApiKey(const QString& key)
 {
     assignAndNotify(this, m_apiKey, key, &SensiboService::apiKeyChanged);
+}
+
+bool SensiboService::saveApiKey()
+{
+    std::optional<QString> failure;
+    if (!m_preferences.setText(QLatin1String(PreferenceKeys::sensiboAPIKey), m_apiKey)) {
+        failure = QStringLiteral("Could not save the key: ") + m_preferences.lastError();
+    }
+    assignAndNotify(this, m_keySaveError, std::move(failure), &SensiboService::keySaveErrorChanged);
+    return !m_keySaveError;
 }
 
 void SensiboService::setUseMonochromeIcons(bool monochrome)
@@ -213,10 +224,12 @@ QCoro::Task<> SensiboService::fetchDevices(CancelToken cancel)
         if (!m_selectedDeviceId || indexOfDevice(*m_selectedDeviceId) < 0) {
             setSelectedDeviceId(m_devices.isEmpty() ? std::nullopt : std::optional(m_devices.first().id));
         }
-    } else {
+    } else if (!cancel.isCancelled()) {
         // The last good list and the selection stay on screen under the message.
         setErrorMessage(outcome.message);
     }
+    // else the load was cancelled on purpose (its refresh task was replaced): nothing failed, and the message stays
+    // as it was. A timeout ends a transfer the same way in Qt, but never through the token, so it still shows.
     setIsLoading(false);
 }
 

@@ -31,6 +31,7 @@ class SensiboService : public QObject
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY apiKeyChanged)
+    Q_PROPERTY(std::optional<QString> keySaveError READ keySaveError NOTIFY keySaveErrorChanged)
     Q_PROPERTY(
         bool useMonochromeIcons READ useMonochromeIcons WRITE setUseMonochromeIcons NOTIFY useMonochromeIconsChanged)
 
@@ -50,6 +51,8 @@ public:
     bool isLoading() const { return m_isLoading; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
     const QString& apiKey() const { return m_apiKey; }
+    // Why the last saveApiKey() could not store the key, naming the file; absent once a save succeeds.
+    const std::optional<QString>& keySaveError() const { return m_keySaveError; }
     bool useMonochromeIcons() const { return m_useMonochromeIcons; }
     const QString& baseURL() const { return m_client.baseURL(); }
 
@@ -57,6 +60,10 @@ public:
     void setSelectedDeviceId(std::optional<QString> id);
     void setApiKey(const QString& key);
     void setUseMonochromeIcons(bool monochrome);
+
+    // Stores `apiKey` exactly as typed, for the next start. A refusal changes nothing for this run, which keeps
+    // using the key; it is kept in keySaveError. Reports whether the key was stored.
+    bool saveApiKey();
 
     // Derived on every read.
     std::optional<SensiboDevice> selectedDevice() const;
@@ -89,6 +96,7 @@ Q_SIGNALS:
     void isLoadingChanged();
     void errorMessageChanged();
     void apiKeyChanged();
+    void keySaveErrorChanged();
     void useMonochromeIconsChanged();
 
 private:
@@ -101,12 +109,14 @@ private:
     void setIsLoading(bool loading);
     void setErrorMessage(std::optional<QString> message);
 
+    Preferences& m_preferences;
     SensiboClient m_client;
     QList<SensiboDevice> m_devices;
     std::optional<QString> m_selectedDeviceId;
     bool m_isLoading = false;
     std::optional<QString> m_errorMessage;
     QString m_apiKey;
+    std::optional<QString> m_keySaveError;
     bool m_useMonochromeIcons = false;
 
     // Cancelled when the service goes: ends every transfer it started, so that none waits on a reply for ever.

@@ -3,9 +3,33 @@
 #include "tests/support/FakeSensiboCloud.h"
 #include "tests/support/FakeSite.h"
 
-#include <QSystemTrayIcon>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+
+// A desktop whose tray the test puts up and takes down.
+class FakeTrayIcon : public TrayIcon
+{
+    Q_OBJECT
+
+public:
+    void setIcon(const QIcon& icon) override { this->icon = icon; }
+    void setToolTip(const QString& title, const QString& body) override { toolTip = title + QLatin1Char('|') + body; }
+    QIcon icon;
+    QString toolTip;
+};
+
+class FakeTrayHosts : public TrayHosts
+{
+    Q_OBJECT
+
+public:
+    using TrayHosts::setKind;
+    std::unique_ptr<TrayIcon> createIcon() override
+    {
+        return kind() == Kind::None ? nullptr : std::make_unique<FakeTrayIcon>();
+    }
+};
 
 class tst_KelvoApp : public QObject
 {
@@ -17,6 +41,7 @@ private Q_SLOTS:
     void noticeCheckWaitsForTheFirstLoad_data();
     void noticeCheckWaitsForTheFirstLoad();
     void withoutATrayThePanelOpensAsAWindow();
+    void trayAppearingLateTurnsTheWindowIntoAPopup();
     void settingsWindowIsCreatedOnceAndBroughtForward();
 
 private:
@@ -108,10 +133,59 @@ void tst_KelvoApp::withoutATrayThePanelOpensAsAWindow()
     app.start();
     QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
     QTRY_VERIFY(app.panelWindow().isVisible());
-    QVERIFY(!app.icon().tray()->isVisible());
+    QVERIFY(!app.trayIcon());
     QTRY_VERIFY(app.launchTaskFinished()); // no key: no load, then the notice check
     QCOMPARE(m_cloud->requests().size(), 0);
     QCOMPARE(m_site->requests().size(), 1);
+}
+
+void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
+{
+    FakeTrayHosts* hosts = nullptr;
+    KelvoOptions withHosts = options();
+    withHosts.trayAvailable.reset();
+    withHosts.trayHosts = [&hosts] {
+        auto made = std::make_unique<FakeTrayHosts>();
+        hosts = made.get();
+        return made;
+    };
+    withHosts.trayLossGrace = std::chrono::milliseconds(50);
+    KelvoApp app(withHosts);
+    app.start();
+    QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
+    QTRY_VERIFY(app.panelWindow().isVisible());
+
+    hosts->setKind(TrayHosts::Kind::StatusNotifier);
+    auto* icon = qobject_cast<FakeTrayIcon*>(app.trayIcon());
+    QVERIFY(icon);
+    QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Popup);
+    QVERIFY(!app.panelWindow().isVisible());
+    QVERIFY(!icon->icon.isNull());
+    QCOMPARE(icon->toolTip, QStringLiteral("Kelvo|No API Key Configured"));
+
+    // A double-click on the icon leaves the panel open; the menu is Kelvo's own.
+    Q_EMIT icon->activated(QRect(1200, 2, 1, 1));
+    Q_EMIT icon->activated(QRect(1200, 2, 1, 1));
+    QVERIFY(app.panelWindow().isVisible());
+    app.panelWindow().hide();
+    Q_EMIT icon->contextMenuRequested(QRect(1200, 2, 1, 1));
+    QTRY_VERIFY(app.trayMenu().isVisible());
+    QStringList entries;
+    for (QAction* action : app.trayMenu().actions()) {
+        entries.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    QCOMPARE(entries, (QStringList{"Open Kelvo", "Settings...", "-", "Quit Kelvo"}));
+    app.trayMenu().hide();
+
+    // A tray that restarts keeps the popup; one that stays away gives the window back.
+    hosts->setKind(TrayHosts::Kind::None);
+    hosts->setKind(TrayHosts::Kind::StatusNotifier);
+    QTest::qWait(200);
+    QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Popup);
+    hosts->setKind(TrayHosts::Kind::None);
+    QVERIFY(!app.trayIcon());
+    QTRY_COMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
+    QTRY_VERIFY(app.panelWindow().isVisible());
 }
 
 void tst_KelvoApp::settingsWindowIsCreatedOnceAndBroughtForward()

@@ -1,9 +1,12 @@
 #include "platform/LoginItem.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 const QString program = QStringLiteral("/usr/bin/kelvo");
@@ -19,6 +22,13 @@ bool writeFile(const QString& path, const QByteArray& content)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+mode_t permissions(const QString& path)
+{
+    struct stat info {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 } // namespace
 
@@ -57,8 +67,20 @@ void tst_LoginItem::registerWritesAnEntryAndUnregisterRemovesIt()
     auto item = LoginItem::create(program);
     QVERIFY(!item->isEnabled());
     QVERIFY(item->unregisterItem()); // nothing to remove: off, as asked
-    QVERIFY(item->registerItem());
+    // The entry names the program the session runs: nobody else may rewrite it, whatever the umask says.
+    const mode_t umask = ::umask(0);
+    const bool registered = item->registerItem();
+    ::umask(umask);
+    QVERIFY(registered);
     QVERIFY(LoginItem::create(program)->isEnabled());
+    QCOMPARE(permissions(entryPath()), mode_t(0600));
+    QCOMPARE(permissions(autostart()), mode_t(0700));
+    // A folder that was there keeps what the user gave it.
+    QVERIFY(QFile::setPermissions(autostart(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                   QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                   QFile::ExeOther));
+    QVERIFY(item->registerItem());
+    QCOMPARE(permissions(autostart()), mode_t(0755));
 
     const QList<QByteArray> lines = readFile(entryPath()).split('\n');
     QCOMPARE(lines.first(), QByteArrayLiteral("[Desktop Entry]"));
@@ -90,6 +112,13 @@ void tst_LoginItem::execLineKeepsAnyPathOneArgument_data()
                             << "Exec=\"/opt/a\\\\$b/kelvo\"";
     QTest::newRow("quote") << "/opt/say \"hi\"/kelvo"
                            << "Exec=\"/opt/say \\\\\"hi\\\\\"/kelvo\"";
+    // Control characters are written as the entry's escapes, never raw.
+    QTest::newRow("tab") << "/opt/a\tb/kelvo"
+                         << "Exec=\"/opt/a\\tb/kelvo\"";
+    QTest::newRow("newline") << "/opt/a\nb/kelvo"
+                             << "Exec=\"/opt/a\\nb/kelvo\"";
+    QTest::newRow("backslash") << "/opt/a\\b/kelvo"
+                               << "Exec=\"/opt/a\\\\\\\\b/kelvo\"";
 }
 
 void tst_LoginItem::execLineKeepsAnyPathOneArgument()
@@ -135,6 +164,19 @@ void tst_LoginItem::registerFailsWhereNoEntryCanBeWritten()
     QVERIFY(QDir().mkpath(entryPath()));
     QVERIFY(!item->isEnabled());
     QVERIFY(!item->registerItem());
+
+    // A write the disk stops half-way (a full disk, a file size limit) leaves the old entry as it was.
+    QVERIFY(QDir().rmdir(entryPath()));
+    QVERIFY(item->registerItem());
+    const QByteArray before = readFile(entryPath());
+    const int outcome = runInChild([] {
+        limitFileSize(64);
+        return LoginItem::create(QStringLiteral("/opt/elsewhere/kelvo"))->registerItem() ? 1 : 0;
+    });
+    QCOMPARE(outcome, 0);
+    QCOMPARE(readFile(entryPath()), before);
+    QCOMPARE(QDir(autostart()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("app.kelvo.Kelvo.desktop")});
 }
 
 QTEST_GUILESS_MAIN(tst_LoginItem)

@@ -349,6 +349,8 @@ void tst_MenuBarView::failedRefreshKeepsTheDevicesAndShowsTheMessageInTheFooter(
     auto* footer = find<ElidedLabel>("footerError");
     QCOMPARE(footer->fullText(), "Server error (500)");
     QCOMPARE(footer->toolTip(), "Server error (500)");
+    QCoreApplication::processEvents();
+    QCOMPARE(footer->text(), "Server error (500)"); // whole: the footer has room for it
     QCOMPARE(footer->palette().color(QPalette::WindowText), systemRed(m_view->palette()));
 
     // A message too long for the line is cut at its end, on one line.

@@ -1,5 +1,7 @@
 #include "platform/Preferences.h"
+#include "tests/support/ChildProcess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -8,6 +10,44 @@
 #include <QTimeZone>
 
 #include <sys/stat.h>
+
+namespace {
+// What a path holds: a file's bytes, a folder's names, or where a link points.
+QByteArray snapshot(const QString& path)
+{
+    if (QFileInfo(path).isSymLink()) {
+        return "link: " + QFileInfo(path).symLinkTarget().toUtf8();
+    }
+    if (QFileInfo(path).isDir()) {
+        return "folder: " +
+               QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toUtf8();
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+}
+
+// The next write's folder cannot be written to, whoever runs the test: root takes the part of another user.
+void makeReadOnly(const QString& folder, const QString& file)
+{
+    if (::geteuid() == 0) {
+        constexpr uid_t nobody = 65534;
+        QVERIFY(::chown(QFile::encodeName(folder).constData(), nobody, nobody) == 0);
+        QVERIFY(::chown(QFile::encodeName(file).constData(), nobody, nobody) == 0);
+    }
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+}
+
+void becomeTheFolderOwner(const QString& folder)
+{
+    struct stat info {
+    };
+    if (::geteuid() == 0 && ::stat(QFile::encodeName(folder).constData(), &info) == 0) {
+        if (::setgid(info.st_gid) != 0 || ::setuid(info.st_uid) != 0) {
+            ::_exit(3);
+        }
+    }
+}
+} // namespace
 
 class tst_Preferences : public QObject
 {
@@ -21,6 +61,9 @@ private Q_SLOTS:
     void corruptFileIsMovedAsideNeverOverwritten();
     void unknownKeysAreKeptOnWrite();
     void refusedWriteStillCountsForThisRun();
+    void failedWriteLeavesTheFileAsItWas_data();
+    void failedWriteLeavesTheFileAsItWas();
+    void writesKeepWhatAnotherProgramSaved();
 };
 
 void tst_Preferences::neverWrittenKeysReadAsAbsentOrFalse()
@@ -172,6 +215,80 @@ void tst_Preferences::refusedWriteStillCountsForThisRun()
     QVERIFY(!QFile::exists(preferences.filePath()));
     QVERIFY(
         QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+}
+
+void tst_Preferences::failedWriteLeavesTheFileAsItWas_data()
+{
+    QTest::addColumn<QString>("obstacle");
+    QTest::newRow("file size limit") << "limit";
+    QTest::newRow("read-only folder") << "read-only";
+    QTest::newRow("folder in the file's place") << "folder";
+    QTest::newRow("link into a missing folder") << "link";
+}
+
+void tst_Preferences::failedWriteLeavesTheFileAsItWas()
+{
+    QFETCH(QString, obstacle);
+    QTemporaryDir dir;
+    Preferences preferences(dir.path());
+    QVERIFY(preferences.setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("the-key")));
+    const QString path = preferences.filePath();
+    if (obstacle == u"folder") {
+        QVERIFY(QFile::rename(path, dir.filePath(QStringLiteral("kept"))));
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+    } else if (obstacle == u"link") {
+        QVERIFY(QFile::remove(path) && QFile::link(dir.filePath(QStringLiteral("gone/preferences.json")), path));
+    } else if (obstacle == u"read-only") {
+        makeReadOnly(dir.path(), path);
+    }
+    const QByteArray before = snapshot(path);
+    const QByteArray folderBefore = snapshot(dir.path());
+
+    // In a child process: the file size limit must not reach the test, nor another user's identity.
+    const int outcome = runInChild([&] {
+        if (obstacle == u"limit") {
+            limitFileSize(1024); // room for the lock, not for the file
+        }
+        becomeTheFolderOwner(dir.path());
+        Preferences child(dir.path());
+        if (child.setText(QStringLiteral("lastUpdateText"), QString(4096, QLatin1Char('x')))) {
+            return 1; // claimed success
+        }
+        if (!child.lastError().startsWith(path + QStringLiteral(": ")) || child.lastError().size() <= path.size() + 2) {
+            return 2; // no file or no reason named
+        }
+        return child.text(QStringLiteral("lastUpdateText")) ? 0 : 4; // the value still counts for this run
+    });
+    QVERIFY(
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QCOMPARE(outcome, 0);
+    QCOMPARE(snapshot(path), before);
+    QCOMPARE(snapshot(dir.path()), folderBefore); // nothing left beside it
+}
+
+void tst_Preferences::writesKeepWhatAnotherProgramSaved()
+{
+    QTemporaryDir dir;
+    Preferences tray(dir.path());
+    Preferences commandLine(dir.path()); // both read the empty folder
+    QVERIFY(tray.setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("fresh-key")));
+    QVERIFY(commandLine.setBool(QStringLiteral("useMonochromeIcons"), true));
+    QVERIFY(tray.setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("newer-key")));
+    QVERIFY(commandLine.setBool(QStringLiteral("hasLaunchedBefore"), true)); // its copy of the key is stale
+    Preferences next(dir.path());
+    QCOMPARE(next.text(QStringLiteral("sensiboAPIKey")), QStringLiteral("newer-key"));
+    QVERIFY(next.boolValue(QStringLiteral("useMonochromeIcons")));
+    QVERIFY(next.boolValue(QStringLiteral("hasLaunchedBefore")));
+
+    // A value the disk refused goes out with the next write that succeeds.
+    QVERIFY(QFile::remove(tray.filePath()) && QDir().mkdir(tray.filePath()));
+    QVERIFY(!tray.setBool(QStringLiteral("useMonochromeIcons"), false));
+    QVERIFY(QDir().rmdir(tray.filePath()));
+    QVERIFY(tray.setBool(QStringLiteral("autoCheckForUpdates"), false));
+    Preferences last(dir.path());
+    QVERIFY(last.value(QStringLiteral("useMonochromeIcons")) == std::optional<PreferenceValue>(false));
+    QVERIFY(last.value(QStringLiteral("autoCheckForUpdates")) == std::optional<PreferenceValue>(false));
+    QCOMPARE(last.text(QStringLiteral("sensiboAPIKey")), std::nullopt); // the file was gone: nobody's key
 }
 
 QTEST_GUILESS_MAIN(tst_Preferences)

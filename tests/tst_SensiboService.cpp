@@ -63,6 +63,7 @@ private Q_SLOTS:
     void propertiesNotifyOnlyOnChange();
     void overlappingLoadsApplyInArrivalOrder();
     void replacingTheRefreshTaskStopsTheOldLoop();
+    void cancelledLoadLeavesTheMessageButATimeoutShows();
     void serviceMayGoAwayWhileItsTasksWait();
     void transfersEndWithTheService();
 
@@ -284,6 +285,29 @@ void tst_SensiboService::replacingTheRefreshTaskStopsTheOldLoop()
     const int after = deviceListRequests(m_fixture->cloud);
     QTest::qWait(300);
     QCOMPARE(deviceListRequests(m_fixture->cloud), after);
+}
+
+void tst_SensiboService::cancelledLoadLeavesTheMessageButATimeoutShows()
+{
+    auto service = makeService();
+    m_fixture->cloud.overrideDeviceList(respond(500), 1);
+    QCoro::waitFor(service->fetchDevices());
+    QCOMPARE(service->errorMessage(), QStringLiteral("Server error (500)"));
+
+    // Save & Connect replaces the refresh task while its load is on the wire: nothing failed.
+    service->setRequestTimeout(3000);
+    service->setRefreshInterval(1h);
+    m_fixture->cloud.setDelayMs(60'000);
+    service->startRefreshTask();
+    QTRY_COMPARE(deviceListRequests(m_fixture->cloud), 2);
+    QSignalSpy message(service.get(), &SensiboService::errorMessageChanged);
+    service->startRefreshTask();
+    QCOMPARE(message.size(), 0);
+    QCOMPARE(service->errorMessage(), QStringLiteral("Server error (500)"));
+
+    // The new task's load runs out of time: Qt ends it the same way, but that is a failure to show.
+    QTRY_COMPARE_WITH_TIMEOUT(service->errorMessage(), QStringLiteral("The request timed out."), 20'000);
+    QCOMPARE(deviceListRequests(m_fixture->cloud), 3);
 }
 
 void tst_SensiboService::serviceMayGoAwayWhileItsTasksWait()

@@ -56,7 +56,7 @@ public:
         UpdateServiceHooks hooks;
         hooks.log = [](const QString&) {};
         hooks.openUrl = [this](const QUrl& url) { opened.append(url); };
-        updater = std::make_unique<UpdateService>(preferences, &network, QUrl(site.baseUrl()), hooks);
+        updater = std::make_unique<UpdateService>(preferences, &network, siteUrl.value_or(QUrl(site.baseUrl())), hooks);
         view = std::make_unique<SettingsView>(service, *updater, preferences,
                                               LoginItem::create(QStringLiteral("/usr/bin/kelvo")), std::move(about),
                                               [this](const QUrl& url) { opened.append(url); });
@@ -106,6 +106,7 @@ public:
     QNetworkAccessManager network;
     FakeSensiboCloud cloud;
     FakeSite site;
+    std::optional<QUrl> siteUrl;                        // the loopback site unless set
     bool m_listening = cloud.listen() && site.listen(); // before the service takes the cloud's address
     SensiboService service{preferences, &network, cloud.baseUrl()};
     std::unique_ptr<UpdateService> updater;
@@ -126,7 +127,10 @@ private Q_SLOTS:
     void loadingShowsOnlyTheSpinner();
     void devicesOutrankAnError();
     void longErrorStaysOnOneLine();
+    void shortErrorsAreShownWhole_data();
+    void shortErrorsAreShownWhole();
     void checkNowRunsACheckAndTellsWhenItWas();
+    void checkNowWithoutUpdateSiteSaysSo();
     void changedNoticePresentsTheAlertWhileTheWindowIsShown();
     void togglesStoreOnlyChangesWhileShown();
     void launchAtLoginFollowsTheAutostartEntry();
@@ -161,6 +165,17 @@ void tst_SettingsView::keyIsLiveWhileTypedAndStoredAsTypedBySaving()
     QCOMPARE(run.keyField()->cursorPosition(), 5);
     run.service.setApiKey(QStringLiteral("from-elsewhere"));
     QCOMPARE(run.keyField()->text(), QStringLiteral("from-elsewhere"));
+
+    // Save & Connect is the default button: Return in the field, or on the button, presses it.
+    QTest::keyClick(run.keyField(), Qt::Key_Return);
+    QCOMPARE(run.stored().text(sensiboAPIKey), std::optional<QString>(QStringLiteral("from-elsewhere")));
+    run.service.setApiKey(QStringLiteral("by-button"));
+    run.saveButton()->setFocus();
+    QTest::keyClick(run.saveButton(), Qt::Key_Return);
+    QCOMPARE(run.stored().text(sensiboAPIKey), std::optional<QString>(QStringLiteral("by-button")));
+    run.service.setApiKey(QString());
+    QTest::keyClick(run.keyField(), Qt::Key_Return); // disabled: nothing to store
+    QCOMPARE(run.stored().text(sensiboAPIKey), std::optional<QString>(QStringLiteral("by-button")));
 }
 
 void tst_SettingsView::closesFromTheKeyboard()
@@ -179,22 +194,22 @@ void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound_data()
 {
     QTest::addColumn<int>("devices");
     QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("storable");
+    QTest::addColumn<QString>("status"); // %1: the preferences file
 
-    QTest::newRow("two devices") << 2 << "test-key"
-                                 << "2 devices found";
-    QTest::newRow("one device") << 1 << "test-key"
-                                << "1 device found";
-    QTest::newRow("no devices") << 0 << "test-key"
-                                << "";
-    QTest::newRow("wrong key") << 2 << "wrong-key"
-                               << "error: Invalid API key";
+    QTest::newRow("two devices") << 2 << "test-key" << true << "2 devices found";
+    QTest::newRow("one device") << 1 << "test-key" << true << "1 device found";
+    QTest::newRow("no devices") << 0 << "test-key" << true << "";
+    QTest::newRow("wrong key") << 2 << "wrong-key" << true << "error: Invalid API key";
+    // The key connects, but the next start would not have it: that, not the devices, is what the row says.
+    QTest::newRow("key not stored") << 2 << "test-key" << false << "error: Could not save the key: %1: Is a directory";
 }
 
 void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound()
 {
     QFETCH(int, devices);
     QFETCH(QString, key);
+    QFETCH(bool, storable);
     QFETCH(QString, status);
 
     Run run;
@@ -203,10 +218,14 @@ void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound()
         account.append(FakeSensiboCloud::defaultDevices().at(i));
     }
     run.cloud.setDevices(account);
+    if (!storable) {
+        QVERIFY(QDir().mkpath(run.preferences.filePath()));
+    }
     run.open();
     run.connectWith(key);
-    QCOMPARE(run.status(), status);
-    QCOMPARE(run.stored().text(sensiboAPIKey), std::optional<QString>(key));
+    QCOMPARE(run.status(), status.replace(QStringLiteral("%1"), run.preferences.filePath()));
+    QCOMPARE(run.stored().text(sensiboAPIKey), storable ? std::optional<QString>(key) : std::nullopt);
+    QCOMPARE(run.service.devices().size(), key == u"test-key" ? devices : 0); // the typed key was used
     // The periodic refresh starts after the load, and loads at once.
     QTRY_COMPARE(run.cloud.deviceListCount(), 2);
 
@@ -276,6 +295,33 @@ void tst_SettingsView::longErrorStaysOnOneLine()
     QVERIFY(error->mapTo(run.view.get(), QPoint(error->width(), 0)).x() <= run.view->width());
 }
 
+void tst_SettingsView::shortErrorsAreShownWhole_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("refused key") << 401 << "Invalid API key";
+    QTest::newRow("server") << 503 << "Server error (503)";
+    QTest::newRow("rate limit") << 429 << "Rate limited — try again later";
+    QTest::newRow("timeout") << 0 << "The request timed out.";
+}
+
+void tst_SettingsView::shortErrorsAreShownWhole()
+{
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    Run run;
+    if (status == 0) {
+        run.service.setRequestTimeout(300);
+        run.cloud.setDelayMs(60'000);
+    } else {
+        run.cloud.overrideDeviceList(answer(status, "{}"));
+    }
+    run.open();
+    run.connectWith(QStringLiteral("test-key"));
+    QCOMPARE(run.status(), QStringLiteral("error: ") + message);
+    QCOMPARE(run.find<ElidedLabel>(QStringLiteral("errorText"))->text(), message); // not cut: the row has room
+}
+
 void tst_SettingsView::checkNowRunsACheckAndTellsWhenItWas()
 {
     Run run;
@@ -298,6 +344,17 @@ void tst_SettingsView::checkNowRunsACheckAndTellsWhenItWas()
     QVERIFY(description);
     QCOMPARE(run.text(QStringLiteral("lastChecked")), QStringLiteral("Last checked ") + *description);
     QVERIFY(run.shown(QStringLiteral("lastChecked")));
+}
+
+void tst_SettingsView::checkNowWithoutUpdateSiteSaysSo()
+{
+    Run run;
+    run.siteUrl = QUrl(QStringLiteral("https://kelvo.invalid"));
+    run.open();
+    QTest::mouseClick(run.find<QPushButton>(QStringLiteral("checkNowButton")), Qt::LeftButton);
+    QTRY_VERIFY(!run.updater->isChecking());
+    QVERIFY(run.shown(QStringLiteral("lastChecked")));
+    QCOMPARE(run.text(QStringLiteral("lastChecked")), QStringLiteral("No update site in this build"));
 }
 
 void tst_SettingsView::changedNoticePresentsTheAlertWhileTheWindowIsShown()

@@ -195,6 +195,7 @@ private Q_SLOTS:
     void oversizedNoticeIsDroppedUnread();
     void noticeOfExactlyTheLimitIsRead();
     void siteWithoutWebAddressChecksNothing();
+    void placeholderSiteSendsNothingAndSaysSoOnce();
 
     void dailyChecksHonourTheAutomaticCheckChoice();
     void restartingDailyChecksReplacesTheRunningTask();
@@ -556,6 +557,22 @@ void tst_UpdateService::siteWithoutWebAddressChecksNothing()
     QCOMPARE(launch.events(), (QStringList{QStringLiteral("(isChecking 1)"), QStringLiteral("(isChecking 0)")}));
     service.openDownload();
     QVERIFY(launch.opened().isEmpty());
+}
+
+void tst_UpdateService::placeholderSiteSendsNothingAndSaysSoOnce()
+{
+    Launch launch;
+    // The host is the one thing that tells a placeholder: the loopback site's port stays, so any request would land.
+    QUrl placeholder(launch.site().baseUrl());
+    placeholder.setHost(QStringLiteral("kelvo.invalid"));
+    UpdateService& service = launch.start({}, placeholder);
+    QVERIFY(!service.hasUpdateSite());
+    QVERIFY(runToEnd(service.checkOnLaunch()));
+    QVERIFY(runToEnd(service.checkForUpdates(false)));
+    QCOMPARE(launch.log(), QStringList{QStringLiteral("[Update] No update site in this build")});
+    QVERIFY(!service.isChecking());
+    QVERIFY(launch.site().requests().isEmpty());
+    QVERIFY(!launch.stored().value(lastUpdateCheckDate).has_value());
 }
 
 void tst_UpdateService::dailyChecksHonourTheAutomaticCheckChoice()

@@ -138,6 +138,13 @@ QUrl UpdateService::noticeUrl() const
     return siteAddress(QLatin1String(noticePath));
 }
 
+bool UpdateService::hasUpdateSite() const
+{
+    // RFC 6761: no name under .invalid ever resolves, so asking would only ever log a lookup failure.
+    const QString host = m_site.host();
+    return host != QLatin1String("invalid") && !host.endsWith(QLatin1String(".invalid"));
+}
+
 QUrl UpdateService::downloadUrl() const
 {
     return siteAddress(QLatin1String(downloadPath));
@@ -200,6 +207,14 @@ QCoro::Task<> UpdateService::checkForUpdates(bool suppressAlert)
     const auto endCheck = [this] { assignAndNotify(this, m_isChecking, false, &UpdateService::isCheckingChanged); };
     assignAndNotify(this, m_isChecking, true, &UpdateService::isCheckingChanged);
 
+    if (!hasUpdateSite()) {
+        if (!m_toldNoUpdateSite) {
+            m_toldNoUpdateSite = true;
+            log(QStringLiteral("[Update] No update site in this build"));
+        }
+        endCheck();
+        co_return;
+    }
     const QUrl address = noticeUrl();
     if (!address.isValid() || !m_network) {
         endCheck();

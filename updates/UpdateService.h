@@ -50,6 +50,9 @@ public:
 
     QUrl noticeUrl() const;   // invalid when the site address is not an http(s) address
     QUrl downloadUrl() const; // likewise
+    // False when the site is a reserved ".invalid" name, the placeholder of a build that no maker has set up:
+    // a check then sends nothing and says so once.
+    bool hasUpdateSite() const;
 
     std::optional<RichText> updateText() const { return m_updateText; }
     bool showUpdateAlert() const { return m_showUpdateAlert; }
@@ -103,5 +106,6 @@ private:
     bool m_autoCheckForUpdates = true;
     // Cancelled when the service goes: ends a check's transfer, so that it never waits on a reply for ever.
     CancelToken m_lifetime;
+    bool m_toldNoUpdateSite = false;
     std::optional<CancelToken> m_periodicTask;
 };

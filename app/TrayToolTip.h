@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+class SensiboService;
+
+// The tray icon's tooltip body: the selected device and its state ("Living Room — Cool, 22°C"), "Loading…" while
+// the first list loads, the error, or what is missing. The title is always "Kelvo".
+QString trayToolTipBody(const SensiboService& service);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QRect>
+
+// Kelvo's icon in whatever tray the desktop has. An anchor tells where the user clicked: the icon's geometry, a
+// 1x1 rectangle at the point the tray host reported, or an empty rectangle when the host does not say.
+class TrayIcon : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    virtual void setIcon(const QIcon& icon) = 0;
+    virtual void setToolTip(const QString& title, const QString& body) = 0;
+    // Where the icon is on screen, when the tray says.
+    virtual QRect geometry() const { return {}; }
+
+Q_SIGNALS:
+    // A left click.
+    void activated(const QRect& anchor);
+    // A right click: the menu belongs there.
+    void contextMenuRequested(const QRect& anchor);
+};
