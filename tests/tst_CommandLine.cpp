@@ -54,6 +54,8 @@ void tst_CommandLine::commands_data()
     QTest::addColumn<int>("deviceLists");     // device-list requests
     QTest::addColumn<QStringList>("changes"); // state-change requests: target and body
     QTest::addColumn<bool>("refresh");        // the tray Kelvo was told to refresh
+    QTest::addColumn<QString>(
+        "behaviour"); // the cloud's: "gzip": it answers compressed; "refuse": it fails the first change
 
     const QString on = QStringLiteral("Living Room: on, cool, 22°C, fan auto, room 23°C, humidity 51%, online");
     const QString off = QStringLiteral("Bedroom: off, heat, 30°C, fan auto, room 20°C, humidity 40%, online");
@@ -64,55 +66,66 @@ void tst_CommandLine::commands_data()
     };
 
     QTest::newRow("status") << QStringList{"status"} << stored << 0 << QStringList{on, off, offline} << QString() << 1
-                            << QStringList() << false;
+                            << QStringList() << false << QString();
     QTest::newRow("status --json, offline")
         << QStringList{"status", "--json", "--device", "OFFICE"} << stored << 0
         << QStringList{R"([{"fanLevel":"auto","horizontalSwing":"stopped","humidity":60,"id":"ghi","light":"on",)"
                        R"("mode":"dry","on":true,"online":false,"room":"Office","roomTemperature":26,)"
                        R"("swing":"stopped","targetTemperature":24,"temperatureUnit":"C"}])"}
-        << QString() << 1 << QStringList() << false;
+        << QString() << 1 << QStringList() << false << QString();
     QTest::newRow("status --waybar, on") << QStringList{"status", "--waybar"} << stored << 0
                                          << QStringList{R"("alt":"cool","class":"cool","text":"23°C")",
                                                         R"("tooltip":"Living Room\non, cool, 22°C, fan auto\n)"}
-                                         << QString() << 1 << QStringList() << false;
+                                         << QString() << 1 << QStringList() << false << QString();
     QTest::newRow("status --waybar, off")
         << QStringList{"status", "--waybar", "--device", "def"} << stored << 0
-        << QStringList{R"("alt":"off","class":"off")"} << QString() << 1 << QStringList() << false;
+        << QStringList{R"("alt":"off","class":"off")"} << QString() << 1 << QStringList() << false << QString();
     QTest::newRow("status --waybar, offline")
         << QStringList{"status", "--device=office", "--waybar"} << stored << 0
-        << QStringList{R"("alt":"offline","class":"offline")"} << QString() << 1 << QStringList() << false;
+        << QStringList{R"("alt":"offline","class":"offline")"} << QString() << 1 << QStringList() << false << QString();
     QTest::newRow("set, one change") << QStringList{"set", "--device", "bedroom", "fan", "HIGH"} << stored << 0
                                      << QStringList() << QString() << 1
-                                     << QStringList{change("def/acStates/fanLevel", R"({"newValue":"high"})")} << true;
+                                     << QStringList{change("def/acStates/fanLevel", R"({"newValue":"high"})")} << true
+                                     << QString();
     QTest::newRow("set, pairs in order") << QStringList{"set",  "--device", "bedroom", "power", "toggle",
                                                         "mode", "cool",     "temp",    "-2"}
                                          << stored << 0 << QStringList() << QString() << 1
                                          << QStringList{change("def/acStates/on", R"({"newValue":true})"),
                                                         change("def/acStates/mode", R"({"newValue":"cool"})"),
                                                         change("def/acStates/targetTemperature", R"({"newValue":28})")}
-                                         << true;
+                                         << true << QString();
     QTest::newRow("set, a value the mode does not offer")
         << QStringList{"set", "mode", "heat", "fan", "turbo"} << stored << 2 << QStringList()
-        << QStringLiteral("its fan levels: quiet, low, medium, medium_high, high, auto") << 1 << QStringList() << false;
-    QTest::newRow("temp +1 at the range's end")
-        << QStringList{"set", "--device", "Bedroom", "temp", "+1"} << stored << 0
-        << QStringList{"Bedroom stays at 30°C, the end of its range"} << QString() << 1 << QStringList() << false;
+        << QStringLiteral("its fan levels: quiet, low, medium, medium_high, high, auto") << 1 << QStringList() << false
+        << QString();
+    QTest::newRow("temp +1 at the range's end") << QStringList{"set", "--device", "Bedroom", "temp", "+1"} << stored
+                                                << 0 << QStringList{"Bedroom stays at 30°C, the end of its range"}
+                                                << QString() << 1 << QStringList() << false << QString();
     QTest::newRow("off") << QStringList{"off"} << stored << 0 << QStringList() << QString() << 1
-                         << QStringList{change("abc/acStates/on", R"({"newValue":false})")} << true;
+                         << QStringList{change("abc/acStates/on", R"({"newValue":false})")} << true << QString();
     QTest::newRow("unknown device") << QStringList{"on", "--device", "Kitchen"} << stored << 2 << QStringList()
                                     << QStringLiteral("Rooms: Living Room (abc), Bedroom (def), Office (ghi)") << 1
-                                    << QStringList() << false;
+                                    << QStringList() << false << QString();
+    QTest::newRow("status, gzip as the cloud answers")
+        << QStringList{"status", "--device", "abc"} << stored << 0 << QStringList{on} << QString() << 1 << QStringList()
+        << false << QStringLiteral("gzip");
+    QTest::newRow("set, the cloud refuses the first change")
+        << QStringList{"set", "mode", "heat", "fan", "low"} << stored << 1 << QStringList()
+        << QStringLiteral("kelvo: Failed to update mode") << 1
+        << QStringList{change("abc/acStates/mode", R"({"newValue":"heat"})")} << false << QStringLiteral("refuse");
     QTest::newRow("no key") << QStringList{"status"} << QStringLiteral("none") << 1 << QStringList()
-                            << QStringLiteral("settings window, or set KELVO_API_KEY") << 0 << QStringList() << false;
+                            << QStringLiteral("settings window, or set KELVO_API_KEY") << 0 << QStringList() << false
+                            << QString();
     QTest::newRow("401") << QStringList{"status"} << QStringLiteral("wrong-key") << 1 << QStringList()
-                         << QStringLiteral("kelvo: Invalid API key") << 1 << QStringList() << false;
+                         << QStringLiteral("kelvo: Invalid API key") << 1 << QStringList() << false << QString();
     QTest::newRow("unknown command") << QStringList{"stauts"} << stored << 2 << QStringList()
-                                     << QStringLiteral("unknown command \"stauts\"") << 0 << QStringList() << false;
+                                     << QStringLiteral("unknown command \"stauts\"") << 0 << QStringList() << false
+                                     << QString();
     QTest::newRow("help set") << QStringList{"help", "set"} << stored << 0
                               << QStringList{"Usage: kelvo set [--device ROOM|ID] SETTING VALUE"} << QString() << 0
-                              << QStringList() << false;
+                              << QStringList() << false << QString();
     QTest::newRow("--version") << QStringList{"--version"} << stored << 0 << QStringList{"kelvo " KELVO_VERSION}
-                               << QString() << 0 << QStringList() << false;
+                               << QString() << 0 << QStringList() << false << QString();
 }
 
 void tst_CommandLine::commands()
@@ -125,6 +138,7 @@ void tst_CommandLine::commands()
     QFETCH(int, deviceLists);
     QFETCH(QStringList, changes);
     QFETCH(bool, refresh);
+    QFETCH(QString, behaviour);
 
     FakeSensiboCloud cloud;
     QVERIFY(cloud.listen());
@@ -133,6 +147,10 @@ void tst_CommandLine::commands()
         FakeSensiboCloud::makeDevice("def", "Bedroom", false, "heat", 30, "C", 20.0, 40.0, true),
         FakeSensiboCloud::makeDevice("ghi", "Office", true, "dry", 24, "C", 26.0, 60.0, false),
     });
+    cloud.setGzip(behaviour == u"gzip");
+    if (behaviour == u"refuse") {
+        cloud.overrideStateChange(FakeHttpServer::Response{500, "{}", {}}, 1);
+    }
     m_trayReceived.clear();
 
     QTemporaryDir emptyConfigHome;
