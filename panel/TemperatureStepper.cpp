@@ -2,6 +2,7 @@
 
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
+#include "service/DeviceCapabilities.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -56,16 +57,8 @@ TemperatureStepper::TemperatureStepper(QWidget* parent)
     updateValueFont();
     updateIcons();
 
-    connect(m_minus, &QToolButton::clicked, this, [this] {
-        if (m_current > m_lowest) {
-            Q_EMIT stepRequested(m_current - 1);
-        }
-    });
-    connect(m_plus, &QToolButton::clicked, this, [this] {
-        if (m_current < m_highest) {
-            Q_EMIT stepRequested(m_current + 1);
-        }
-    });
+    connect(m_minus, &QToolButton::clicked, this, [this] { step(-1); });
+    connect(m_plus, &QToolButton::clicked, this, [this] { step(+1); });
 }
 
 void TemperatureStepper::setValue(qint64 current, const QString& unit, qint64 lowest, qint64 highest)
@@ -75,8 +68,16 @@ void TemperatureStepper::setValue(qint64 current, const QString& unit, qint64 lo
     m_highest = highest;
     m_value->setText(QString::number(current) + QStringLiteral("°") + unit);
     m_value->setAccessibleName(m_value->text());
-    m_minus->setEnabled(current > lowest);
-    m_plus->setEnabled(current < highest);
+    m_minus->setEnabled(DeviceCapabilities::stepTemperature(current, -1, {lowest, highest}) != current);
+    m_plus->setEnabled(DeviceCapabilities::stepTemperature(current, +1, {lowest, highest}) != current);
+}
+
+void TemperatureStepper::step(qint64 steps)
+{
+    const qint64 next = DeviceCapabilities::stepTemperature(m_current, steps, {m_lowest, m_highest});
+    if (next != m_current) {
+        Q_EMIT stepRequested(next);
+    }
 }
 
 QString TemperatureStepper::text() const

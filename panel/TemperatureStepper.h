@@ -28,6 +28,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void step(qint64 steps);
     void updateIcons();
     void updateValueFont();
 
