@@ -69,8 +69,7 @@ int main(int argc, char* argv[])
         return CommandLine::run(argc, argv);
     }
     if (const QString problem = choosePlatform(); !problem.isEmpty()) {
-        std::fprintf(stderr, "%s
-", problem.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
         return 1;
     }
     QApplication application(argc, argv);
