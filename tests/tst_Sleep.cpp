@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -28,6 +31,7 @@ private Q_SLOTS:
     void cancelEndsTheSleepAtOnce();
     void cancelledTokenDoesNotSleep();
     void cancellingOneTokenLeavesOtherSleepsAlone();
+    void withoutTheBootClockASleepStillLastsItsTime();
 };
 
 void tst_Sleep::expiresAfterItsDuration_data()
@@ -84,6 +88,34 @@ void tst_Sleep::cancellingOneTokenLeavesOtherSleepsAlone()
     QTRY_VERIFY(cancelled.done && kept.done);
     QVERIFY(!cancelled.expired);
     QVERIFY(kept.expired);
+}
+
+void tst_Sleep::withoutTheBootClockASleepStillLastsItsTime()
+{
+    // No file descriptor left, so the boot-clock timer cannot be made: the sleep must still last its time.
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    QList<int> taken;
+    for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+        taken.append(fd);
+    }
+    SleepResult result;
+    QElapsedTimer clock;
+    clock.start();
+    runSleep(300ms, {}, &result);
+    for (const int fd : std::as_const(taken)) {
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    QTest::qWait(100);
+    QVERIFY(!result.done);
+    QTRY_VERIFY_WITH_TIMEOUT(result.done, 5000);
+    QVERIFY(result.expired);
+    QVERIFY(clock.elapsed() >= 300);
 }
 
 QTEST_GUILESS_MAIN(tst_Sleep)
