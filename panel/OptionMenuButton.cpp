@@ -25,23 +25,65 @@ OptionMenuButton::OptionMenuButton(QWidget* parent)
     connect(m_menu, &QMenu::aboutToHide, this, qOverload<>(&QWidget::update));
 }
 
-void OptionMenuButton::setOptions(const QList<Option>& options)
+void OptionMenuButton::setOptions(const QStringList& values, NameFunction name)
 {
-    if (options == m_options) {
+    if (values == m_values && name == m_name) {
         return;
     }
-    m_options = options;
+    m_values = values;
+    m_name = name;
+    m_checked = nullptr;
+    m_menu->close();
+    // Every action and page is a child of the menu: clearing deletes them. No menu holds more than a page's worth
+    // of entries, so that adding each (which Qt checks against the ones already there) stays cheap.
     m_menu->clear();
-    for (const auto& [value, name] : options) {
-        QAction* action = m_menu->addAction(QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        connect(action, &QAction::triggered, this, [this, value = value] { Q_EMIT optionChosen(value); });
+    qDeleteAll(m_menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly));
+    m_actions.clear();
+    m_actions.reserve(values.size());
+
+    QMenu* page = m_menu;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QString shown = name(values[i]);
+        if (values.size() > pageSize && i % pageSize == 0) {
+            const qsizetype last = std::min(i + pageSize, values.size()) - 1;
+            page = new QMenu(m_menu);
+            page->setTitle(
+                QStringLiteral("%1 – %2").arg(shown, name(values[last])).replace(u'&', QStringLiteral("&&")));
+            m_menu->addMenu(page);
+        }
+        QAction* action = page->addAction(QString(shown).replace(u'&', QStringLiteral("&&")));
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, this, [this, action, i] {
+            // A click toggles the action; the marks follow the state, not the click.
+            action->setChecked(false);
+            checkCurrent();
+            Q_EMIT optionChosen(m_values.value(i));
+        });
+        m_actions.append(action);
     }
+    checkCurrent();
 }
 
-void OptionMenuButton::setCurrentName(const QString& name)
+void OptionMenuButton::setCurrent(const QString& value, const QString& name)
 {
     setText(name);
     setAccessibleDescription(name);
+    m_current = value;
+    checkCurrent();
+}
+
+// One option at most is checked: the current value's.
+void OptionMenuButton::checkCurrent()
+{
+    const qsizetype index = m_values.indexOf(m_current);
+    QAction* current = index >= 0 ? m_actions.value(index) : nullptr;
+    if (m_checked && m_checked != current) {
+        m_checked->setChecked(false);
+    }
+    if (current) {
+        current->setChecked(true);
+    }
+    m_checked = current;
 }
 
 int OptionMenuButton::chevronSize() const
