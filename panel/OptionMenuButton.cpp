@@ -38,20 +38,33 @@ void OptionMenuButton::setOptions(const QStringList& values, NameFunction name)
     // of entries, so that adding each (which Qt checks against the ones already there) stays cheap.
     m_menu->clear();
     qDeleteAll(m_menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly));
-    m_actions.clear();
-    m_actions.reserve(values.size());
+    m_actions = QList<QAction*>(values.size(), nullptr);
 
-    QMenu* page = m_menu;
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        const QString shown = name(values[i]);
-        if (values.size() > pageSize && i % pageSize == 0) {
-            const qsizetype last = std::min(i + pageSize, values.size()) - 1;
-            page = new QMenu(m_menu);
-            page->setTitle(
-                QStringLiteral("%1 – %2").arg(shown, name(values[last])).replace(u'&', QStringLiteral("&&")));
-            m_menu->addMenu(page);
-        }
-        QAction* action = page->addAction(QString(shown).replace(u'&', QStringLiteral("&&")));
+    if (values.size() <= pageSize) {
+        addOptions(m_menu, 0, values.size());
+        return;
+    }
+    // A page's entries are made when it first opens.
+    for (qsizetype first = 0; first < values.size(); first += pageSize) {
+        const qsizetype end = std::min(first + pageSize, values.size());
+        auto* page = new QMenu(m_menu);
+        page->setTitle(QStringLiteral("%1 – %2")
+                           .arg(name(values[first]), name(values[end - 1]))
+                           .replace(u'&', QStringLiteral("&&")));
+        m_menu->addMenu(page);
+        connect(page, &QMenu::aboutToShow, this, [this, page, first, end] {
+            if (page->isEmpty()) {
+                addOptions(page, first, end);
+            }
+        });
+    }
+}
+
+// Adds the options from `first` up to `end` to `menu`, the current one checked.
+void OptionMenuButton::addOptions(QMenu* menu, qsizetype first, qsizetype end)
+{
+    for (qsizetype i = first; i < end; ++i) {
+        QAction* action = menu->addAction(m_name(m_values[i]).replace(u'&', QStringLiteral("&&")));
         action->setCheckable(true);
         connect(action, &QAction::triggered, this, [this, action, i] {
             // A click toggles the action; the marks follow the state, not the click.
@@ -59,7 +72,7 @@ void OptionMenuButton::setOptions(const QStringList& values, NameFunction name)
             checkCurrent();
             Q_EMIT optionChosen(m_values.value(i));
         });
-        m_actions.append(action);
+        m_actions[i] = action;
     }
     checkCurrent();
 }

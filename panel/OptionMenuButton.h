@@ -9,7 +9,8 @@ class QMenu;
 // A compact pop-up button: the current value's name, and a chevron that says a menu opens. The menu lists the
 // options by name, the current one checked; choosing one reports its raw value, even when it is the current one.
 // The button itself never changes what it shows: its owner sets the current value from the state. A long list is
-// split into pages of at most `pageSize` options, each a submenu, so that neither building nor opening it stalls.
+// split into pages of at most `pageSize` options, each a submenu filled when it first opens, so that neither
+// building nor opening it stalls.
 class OptionMenuButton : public QAbstractButton
 {
     Q_OBJECT
@@ -43,11 +44,12 @@ private:
     void showMenu();
     int chevronSize() const;
     void checkCurrent();
+    void addOptions(QMenu* menu, qsizetype first, qsizetype end);
 
     QMenu* m_menu;
     QStringList m_values;
     NameFunction m_name = nullptr;
-    QList<QAction*> m_actions; // one per value, in the same order
+    QList<QAction*> m_actions; // one per value, in the same order; none for a page not yet opened
     QString m_current;
     QAction* m_checked = nullptr;
 };
