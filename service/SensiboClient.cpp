@@ -70,6 +70,8 @@ bool isStatusError(QNetworkReply::NetworkError error)
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
 
+constexpr qint64 readAheadSize = 1024 * 1024;
+
 // Why we ended a transfer ourselves.
 enum class Stop { None, Cancelled, Deadline, TooLarge };
 
@@ -85,6 +87,9 @@ struct Transfer {
 // is deleted here on every path.
 QCoro::Task<Answer> receive(QNetworkReply* reply, CancelToken cancel, int deadlineMs, qsizetype maxSize)
 {
+    // Qt reads the answer in a thread of its own; a bounded buffer makes it wait for us to take each part, so that
+    // nothing piles up beyond the cap while the main thread is busy.
+    reply->setReadBufferSize(readAheadSize);
     auto transfer = std::make_shared<Transfer>();
     const auto end = [reply, transfer](Stop why) {
         if (transfer->stop == Stop::None) {

@@ -371,10 +371,13 @@ void tst_CloudFaults::endlessBodyEndsAtTheCap()
     FakeHttpServer::Response fault;
     fault.endlessBody = true;
     serveFault(fault, QStringLiteral("The answer is too large: more than 32 MiB."), 2);
-    // Each endless answer was cut soon after the cap: what the sockets held on the way, not the whole stream.
-    const qsizetype endless = m_loadEnds.size() - 1; // at most; the good loads sent none
-    QVERIFY2(m_cloud->server().endlessBytesSent() <= endless * (SensiboClient::maxAnswerSize * 3 / 2),
-             qPrintable(QString::number(m_cloud->server().endlessBytesSent())));
+    // Each endless answer was cut soon after the cap: what the sockets and Qt's read-ahead held on the way besides,
+    // not the whole stream.
+    const FakeHttpServer& server = m_cloud->server();
+    QVERIFY(server.endlessAnswers() >= 2);
+    QVERIFY2(server.endlessBytesSent() <= server.endlessAnswers() * (SensiboClient::maxAnswerSize + 16 * 1024 * 1024),
+             qPrintable(
+                 QStringLiteral("%1 bytes in %2 answers").arg(server.endlessBytesSent()).arg(server.endlessAnswers())));
 }
 
 void tst_CloudFaults::networkGoneAndBack()

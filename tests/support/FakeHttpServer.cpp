@@ -360,6 +360,7 @@ void FakeHttpServer::sendEndless(QTcpSocket* socket)
     // Only a little is queued at a time: the body goes out as fast as the client reads it, and no faster.
     static const QByteArray chunk = QByteArray::number(64 * 1024, 16) + "\r\n" + QByteArray(64 * 1024, ' ') + "\r\n";
     m_busy.insert(socket);
+    ++m_endlessAnswers;
     const auto topUp = [this, socket] {
         while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * chunk.size()) {
             socket->write(chunk);

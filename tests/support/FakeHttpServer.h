@@ -58,7 +58,8 @@ public:
     void enqueue(Response response);
 
     const QList<Request>& requests() const { return m_requests; }
-    // How many bytes of endless bodies went out, over all connections.
+    // How many endless bodies were begun, and how many of their bytes went out, over all connections.
+    int endlessAnswers() const { return m_endlessAnswers; }
     qint64 endlessBytesSent() const { return m_endlessBytesSent; }
     void clearRequests() { m_requests.clear(); }
 
@@ -82,6 +83,7 @@ private:
     QList<Request> m_requests;
     QMap<QTcpSocket*, QByteArray> m_buffers;
     QSet<QTcpSocket*> m_busy; // connections whose current answer is delayed or still going out
+    int m_endlessAnswers = 0;
     qint64 m_endlessBytesSent = 0;
 };
 
