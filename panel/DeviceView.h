@@ -7,8 +7,8 @@
 #include <optional>
 
 class ClimateControls;
+class DevicePicker;
 class ElidedLabel;
-class QComboBox;
 class QLabel;
 class QToolButton;
 class SensiboService;
@@ -41,7 +41,6 @@ private:
     QWidget* divider();
     QToolButton* footerButton(const QString& objectName, const QString& tooltip);
 
-    void syncPicker();
     void syncReadings(const std::optional<SensiboDevice>& device);
     void restyle();
 
@@ -54,7 +53,7 @@ private:
     QLabel* m_updateText = nullptr;
     QToolButton* m_downloadButton = nullptr;
     ElidedLabel* m_title = nullptr;
-    QComboBox* m_picker = nullptr;
+    DevicePicker* m_picker = nullptr;
     QWidget* m_readings = nullptr;
     QWidget* m_temperatureReading = nullptr;
     QLabel* m_temperatureIcon = nullptr;

@@ -86,8 +86,9 @@ public:
 
     // For tests: the pause between refreshes.
     void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }
-    // For tests: how long one request may take.
+    // For tests: how long one request may stay silent, and how long it may take in all.
     void setRequestTimeout(int ms) { m_client.setTimeout(ms); }
+    void setRequestDeadline(int ms) { m_client.setDeadline(ms); }
     bool hasStartedInitialLoad() const { return m_hasStartedInitialLoad; }
 
 Q_SIGNALS:
