@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 // The Sensibo web app, on the same host as the cloud API.
@@ -417,6 +418,16 @@ void SettingsView::syncUpdateAlert()
     if (present == m_updateAlert->isVisible()) {
         return;
     }
+    // The alert is centred over this window, so it waits for the window's first appearance: before that, the
+    // window manager has not yet placed the window and the alert would land elsewhere.
+    if (present && !m_placed) {
+        if (QWindow* handle = windowHandle(); handle && !handle->isExposed()) {
+            handle->removeEventFilter(this);
+            handle->installEventFilter(this);
+            return;
+        }
+        m_placed = true;
+    }
     if (present) {
         m_updateAlert->show();
         m_updateAlert->raise();
@@ -506,6 +517,17 @@ void SettingsView::showAndActivate()
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         setWindowState(windowState() | Qt::WindowActive);
     }
+}
+
+bool SettingsView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+        watched->removeEventFilter(this);
+        m_placed = true;
+        // Queued, so that the window's geometry has taken the position the window manager gave it.
+        QMetaObject::invokeMethod(this, &SettingsView::syncUpdateAlert, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SettingsView::showEvent(QShowEvent* event)

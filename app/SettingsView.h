@@ -70,6 +70,7 @@ public Q_SLOTS:
     void sync();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -98,6 +99,8 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::function<void(const QUrl&)> m_openUrl;
     bool m_launchAtLogin = false;
+    // The window has been on screen, placed by the window manager, at least once.
+    bool m_placed = false;
 
     QLineEdit* m_apiKeyField = nullptr;
     QList<QLabel*> m_helpLines;

@@ -1,5 +1,6 @@
 #include "app/KelvoApp.h"
 #include "app/SingleInstance.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 #include <QDir>
@@ -63,6 +64,10 @@ QString choosePlatform()
 
 int main(int argc, char* argv[])
 {
+    // Subcommands, --help and --version: handled here, with no display and no QApplication.
+    if (CommandLine::isCommandLine(argc, argv)) {
+        return CommandLine::run(argc, argv);
+    }
     if (const QString problem = choosePlatform(); !problem.isEmpty()) {
         std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
         return 1;

@@ -17,16 +17,6 @@
 namespace {
 constexpr int iconBoxWidth = 20;
 constexpr int iconSize = 18;
-
-QList<OptionMenuButton::Option> namedOptions(const QStringList& values, QString (*name)(const QString&))
-{
-    QList<OptionMenuButton::Option> options;
-    options.reserve(values.size());
-    for (const QString& value : values) {
-        options.append({value, name(value)});
-    }
-    return options;
-}
 } // namespace
 
 ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QWidget* parent)
@@ -153,11 +143,11 @@ void ClimateControls::sync()
 
     // A menu row stands while the unit is on and has choices; its choices and the current one show by their names.
     const auto syncMenu = [&](const Row& row, OptionMenuButton* menu, const QStringList& values, const QString& current,
-                              const QString& icon, auto name) {
+                              const QString& icon, OptionMenuButton::NameFunction name) {
         row.widget->setVisible(state.on && !values.isEmpty());
         setRowIcon(row, icon, primary);
-        menu->setOptions(namedOptions(values, name));
-        menu->setCurrentName(name(current));
+        menu->setOptions(values, name);
+        menu->setCurrent(current, name(current));
     };
 
     const QString mode = state.mode.value_or(QStringLiteral("cool"));

@@ -2,6 +2,7 @@
 
 #include "panel/Accessibility.h"
 #include "panel/ClimateControls.h"
+#include "panel/DevicePicker.h"
 #include "panel/DisplayNames.h"
 #include "panel/ElidedLabel.h"
 #include "panel/PanelStyle.h"
@@ -9,7 +10,6 @@
 #include "service/SensiboService.h"
 #include "updates/UpdateService.h"
 
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontInfo>
@@ -43,13 +43,13 @@ DeviceView::DeviceView(SensiboService& service, UpdateService& updater, qreal co
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    m_controls = new ClimateControls(m_service, controlWidth, this);
-    m_controls->setObjectName(QStringLiteral("climateControls"));
-
+    // Built top to bottom, so that Tab goes through the controls in the order they stand.
     layout->addWidget(m_updateLine = buildUpdateLine());
     layout->addWidget(m_updateDivider = divider());
     layout->addWidget(buildHeader());
     layout->addWidget(divider());
+    m_controls = new ClimateControls(m_service, controlWidth, this);
+    m_controls->setObjectName(QStringLiteral("climateControls"));
     layout->addWidget(m_controls);
     layout->addWidget(divider());
     layout->addWidget(buildFooter());
@@ -98,7 +98,7 @@ QWidget* DeviceView::buildHeader()
     m_title = new ElidedLabel(header);
     m_title->setObjectName(QStringLiteral("deviceTitle"));
     m_title->setAlignment(Qt::AlignCenter);
-    m_picker = new QComboBox(header);
+    m_picker = new DevicePicker(header);
     m_picker->setObjectName(QStringLiteral("devicePicker"));
     m_picker->setAccessibleName(QStringLiteral("Device"));
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -201,7 +201,14 @@ void DeviceView::sync()
     m_title->setFullText(selected ? deviceName(*selected) : QString());
     m_picker->setVisible(usePicker);
     if (usePicker) {
-        syncPicker();
+        QList<DevicePicker::Entry> entries;
+        entries.reserve(m_service.devices().size());
+        for (const SensiboDevice& device : m_service.devices()) {
+            entries.append({device.id, deviceName(device)});
+        }
+        const QSignalBlocker blocker(m_picker);
+        m_picker->setEntries(entries);
+        m_picker->setCurrentId(m_service.selectedDeviceId());
     }
     syncReadings(selected);
     // The device and its readings in one sentence, for assistive technology to say when the panel opens.
@@ -227,25 +234,6 @@ void DeviceView::sync()
     if (newMessage) {
         Accessibility::announce(m_footerError);
     }
-}
-
-void DeviceView::syncPicker()
-{
-    const auto& devices = m_service.devices();
-    bool same = m_picker->count() == devices.size();
-    for (qsizetype i = 0; same && i < devices.size(); ++i) {
-        same = m_picker->itemText(int(i)) == deviceName(devices[i]) &&
-               m_picker->itemData(int(i)).toString() == devices[i].id;
-    }
-    const QSignalBlocker blocker(m_picker);
-    if (!same) {
-        m_picker->clear();
-        for (const SensiboDevice& device : devices) {
-            m_picker->addItem(deviceName(device), device.id);
-        }
-    }
-    // No selection reads as the empty id: no item is current then.
-    m_picker->setCurrentIndex(m_picker->findData(m_service.selectedDeviceId().value_or(QString())));
 }
 
 void DeviceView::syncReadings(const std::optional<SensiboDevice>& device)

@@ -7,8 +7,8 @@
 #include <optional>
 
 class ClimateControls;
+class DevicePicker;
 class ElidedLabel;
-class QComboBox;
 class QLabel;
 class QToolButton;
 class SensiboService;
@@ -44,7 +44,6 @@ private:
     QWidget* divider();
     QToolButton* footerButton(const QString& objectName, const QString& tooltip);
 
-    void syncPicker();
     void syncReadings(const std::optional<SensiboDevice>& device);
     void restyle();
 
@@ -57,7 +56,7 @@ private:
     QLabel* m_updateText = nullptr;
     QToolButton* m_downloadButton = nullptr;
     ElidedLabel* m_title = nullptr;
-    QComboBox* m_picker = nullptr;
+    DevicePicker* m_picker = nullptr;
     QWidget* m_header = nullptr;
     QWidget* m_readings = nullptr;
     QWidget* m_temperatureReading = nullptr;

@@ -10,10 +10,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
+constexpr int borderWidth = 1;
 constexpr int stateMargin = 20;
 constexpr int stateSpacing = 12;
 
@@ -52,7 +54,7 @@ MenuBarView::MenuBarView(SensiboService& service, UpdateService& updater, std::f
     setFixedWidth(panelWidth);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(borderWidth, borderWidth, borderWidth, borderWidth); // inside the border
     layout->setSpacing(0);
     layout->addWidget(m_noKeyState = buildNoKeyState());
     layout->addWidget(m_loadingState = buildLoadingState());
@@ -262,6 +264,15 @@ void MenuBarView::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void MenuBarView::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Mid), borderWidth));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 void MenuBarView::showSettings()

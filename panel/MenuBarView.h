@@ -14,7 +14,8 @@ class UpdateService;
 // key", "loading", "error or no devices" or the device view (update line, device name or picker with the
 // readings, the climate controls, and a footer with the last error and the refresh, settings and quit buttons).
 // It keeps nothing about the devices: sync() reads the services whenever they change. Each appearance asks the
-// service for its first load, which happens once per run.
+// service for its first load, which happens once per run. A 1 px line in the palette's mid colour frames it, so that
+// it has an edge where no compositor draws a shadow.
 class MenuBarView : public QWidget
 {
     Q_OBJECT
@@ -40,6 +41,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     enum class State { NoKey, Loading, Message, Devices };

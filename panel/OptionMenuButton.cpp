@@ -88,29 +88,84 @@ OptionMenuButton::OptionMenuButton(QWidget* parent)
     connect(m_menu, &QMenu::aboutToHide, this, announceExpanded);
 }
 
-void OptionMenuButton::setOptions(const QList<Option>& options)
+void OptionMenuButton::setOptions(const QStringList& values, NameFunction name)
 {
-    if (options == m_options) {
+    if (values == m_values && name == m_name) {
         return;
     }
-    m_options = options;
+    m_values = values;
+    m_name = name;
+    m_checked = nullptr;
+    m_menu->close();
+    // Every action and page is a child of the menu: clearing deletes them. No menu holds more than a page's worth
+    // of entries, so that adding each (which Qt checks against the ones already there) stays cheap.
     m_menu->clear();
-    for (const auto& [value, name] : options) {
-        QAction* action = m_menu->addAction(QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        connect(action, &QAction::triggered, this, [this, value = value] { Q_EMIT optionChosen(value); });
+    qDeleteAll(m_menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly));
+    m_actions = QList<QAction*>(values.size(), nullptr);
+
+    if (values.size() <= pageSize) {
+        addOptions(m_menu, 0, values.size());
+        return;
+    }
+    // A page's entries are made when it first opens.
+    for (qsizetype first = 0; first < values.size(); first += pageSize) {
+        const qsizetype end = std::min(first + pageSize, values.size());
+        auto* page = new QMenu(m_menu);
+        page->setTitle(QStringLiteral("%1 – %2")
+                           .arg(name(values[first]), name(values[end - 1]))
+                           .replace(u'&', QStringLiteral("&&")));
+        m_menu->addMenu(page);
+        connect(page, &QMenu::aboutToShow, this, [this, page, first, end] {
+            if (page->isEmpty()) {
+                addOptions(page, first, end);
+            }
+        });
     }
 }
 
-void OptionMenuButton::setCurrentName(const QString& name)
+// Adds the options from `first` up to `end` to `menu`, the current one checked.
+void OptionMenuButton::addOptions(QMenu* menu, qsizetype first, qsizetype end)
 {
-    if (name == text()) {
-        return;
+    for (qsizetype i = first; i < end; ++i) {
+        QAction* action = menu->addAction(m_name(m_values[i]).replace(u'&', QStringLiteral("&&")));
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, this, [this, action, i] {
+            // A click toggles the action; the marks follow the state, not the click.
+            action->setChecked(false);
+            checkCurrent();
+            Q_EMIT optionChosen(m_values.value(i));
+        });
+        m_actions[i] = action;
     }
+    checkCurrent();
+}
+
+void OptionMenuButton::setCurrent(const QString& value, const QString& name)
+{
+    const bool renamed = name != text();
     setText(name);
     setAccessibleDescription(name);
-    // A new value is announced: screen readers speak a combo box's new value.
-    QAccessibleValueChangeEvent event(this, name);
-    QAccessible::updateAccessibility(&event);
+    m_current = value;
+    checkCurrent();
+    if (renamed) {
+        // A new value is announced: screen readers speak a combo box's new value.
+        QAccessibleValueChangeEvent event(this, name);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+// One option at most is checked: the current value's.
+void OptionMenuButton::checkCurrent()
+{
+    const qsizetype index = m_values.indexOf(m_current);
+    QAction* current = index >= 0 ? m_actions.value(index) : nullptr;
+    if (m_checked && m_checked != current) {
+        m_checked->setChecked(false);
+    }
+    if (current) {
+        current->setChecked(true);
+    }
+    m_checked = current;
 }
 
 int OptionMenuButton::chevronSize() const

@@ -4,27 +4,28 @@
 #include <QList>
 #include <QString>
 
-#include <utility>
-
 class QMenu;
 
 // A compact pop-up button: the current value's name, and a chevron that says a menu opens. The menu lists the
-// options by name; choosing one reports its raw value, even when it is the current one. The button itself never
-// changes what it shows: its owner sets the name from the state.
+// options by name, the current one checked; choosing one reports its raw value, even when it is the current one.
+// The button itself never changes what it shows: its owner sets the current value from the state. A long list is
+// split into pages of at most `pageSize` options, each a submenu filled when it first opens, so that neither
+// building nor opening it stalls.
 class OptionMenuButton : public QAbstractButton
 {
     Q_OBJECT
 
 public:
-    // An option's raw value and the name shown for it.
-    using Option = std::pair<QString, QString>;
+    static constexpr qsizetype pageSize = 500;
+    using NameFunction = QString (*)(const QString&);
 
     explicit OptionMenuButton(QWidget* parent = nullptr);
 
-    // The options in menu order; the menu is rebuilt only when they differ from the ones it holds.
-    void setOptions(const QList<Option>& options);
-    // The name of the current value, which need not be one of the options.
-    void setCurrentName(const QString& name);
+    // The options' raw values in menu order, shown by `name`; the menu is rebuilt only when they differ from the
+    // ones it holds.
+    void setOptions(const QStringList& values, NameFunction name);
+    // The current value, which need not be one of the options, and the name shown for it.
+    void setCurrent(const QString& value, const QString& name);
 
     QMenu* menu() const { return m_menu; }
 
@@ -42,7 +43,13 @@ protected:
 private:
     void showMenu();
     int chevronSize() const;
+    void checkCurrent();
+    void addOptions(QMenu* menu, qsizetype first, qsizetype end);
 
     QMenu* m_menu;
-    QList<Option> m_options;
+    QStringList m_values;
+    NameFunction m_name = nullptr;
+    QList<QAction*> m_actions; // one per value, in the same order; none for a page not yet opened
+    QString m_current;
+    QAction* m_checked = nullptr;
 };

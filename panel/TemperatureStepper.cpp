@@ -2,8 +2,7 @@
 
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
-
-#include <algorithm>
+#include "service/DeviceCapabilities.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -109,16 +108,13 @@ TemperatureStepper::TemperatureStepper(QWidget* parent)
     updateValueFont();
     updateIcons();
 
-    connect(m_minus, &QToolButton::clicked, this, [this] { requestValue(m_current - 1); });
-    connect(m_plus, &QToolButton::clicked, this, [this] { requestValue(m_current + 1); });
+    connect(m_minus, &QToolButton::clicked, this, [this] { step(-1); });
+    connect(m_plus, &QToolButton::clicked, this, [this] { step(+1); });
 }
 
 void TemperatureStepper::requestValue(qint64 value)
 {
-    // A step towards the range from a value outside it is allowed; a step further out is not.
-    if ((value > m_current && m_current < m_highest) || (value < m_current && m_current > m_lowest)) {
-        Q_EMIT stepRequested(std::clamp(value, std::min(m_current, m_lowest), std::max(m_current, m_highest)));
-    }
+    step(value - m_current);
 }
 
 void TemperatureStepper::keyPressEvent(QKeyEvent* event)
@@ -127,11 +123,11 @@ void TemperatureStepper::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Up:
     case Qt::Key_Plus:
     case Qt::Key_Equal:
-        requestValue(m_current + 1);
+        step(+1);
         return;
     case Qt::Key_Down:
     case Qt::Key_Minus:
-        requestValue(m_current - 1);
+        step(-1);
         return;
     default:
         QWidget::keyPressEvent(event);
@@ -170,11 +166,19 @@ void TemperatureStepper::setValue(qint64 current, const QString& unit, qint64 lo
     m_highest = highest;
     m_value->setText(text);
     setAccessibleDescription(text); // the value with its unit, as it is shown
-    m_minus->setEnabled(current > lowest);
-    m_plus->setEnabled(current < highest);
+    m_minus->setEnabled(DeviceCapabilities::stepTemperature(current, -1, {lowest, highest}) != current);
+    m_plus->setEnabled(DeviceCapabilities::stepTemperature(current, +1, {lowest, highest}) != current);
     if (changed) {
         QAccessibleValueChangeEvent event(this, current);
         QAccessible::updateAccessibility(&event);
+    }
+}
+
+void TemperatureStepper::step(qint64 steps)
+{
+    const qint64 next = DeviceCapabilities::stepTemperature(m_current, steps, {m_lowest, m_highest});
+    if (next != m_current) {
+        Q_EMIT stepRequested(next);
     }
 }
 

@@ -38,6 +38,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void step(qint64 steps);
     void updateIcons();
     void updateValueFont();
 

@@ -85,8 +85,9 @@ std::optional<QDateTime> decodeDate(const QJsonValue& value)
 }
 } // namespace
 
-Preferences::Preferences(QString directory)
+Preferences::Preferences(QString directory, Access access)
     : m_directory(std::move(directory))
+    , m_access(access)
 {
     load();
 }
@@ -104,7 +105,7 @@ QString Preferences::filePath() const
 void Preferences::load()
 {
     // Unreadable (permissions): start from defaults, but leave the file alone; writes will try to replace it.
-    if (readStore(filePath(), m_values) == StoreOnDisk::Corrupt) {
+    if (readStore(filePath(), m_values) == StoreOnDisk::Corrupt && m_access == Access::ReadWrite) {
         moveAside();
     }
 }
@@ -185,6 +186,10 @@ bool Preferences::write(const QString& key, const QJsonValue& value)
 
 bool Preferences::save(QString* reason)
 {
+    if (m_access == Access::ReadOnly) {
+        *reason = QStringLiteral("opened for reading only");
+        return false;
+    }
     if (!makePrivateFolders(m_directory, reason)) {
         return false;
     }

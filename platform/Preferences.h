@@ -24,7 +24,11 @@ using PreferenceValue = std::variant<QString, bool, QDateTime, QJsonValue>;
 class Preferences
 {
 public:
-    explicit Preferences(QString directory = defaultDirectory());
+    // ReadOnly never touches the disk: an unparsable file stays where it is, and writes count for this run only.
+    // For readers beside the running Kelvo, such as the command line.
+    enum class Access { ReadWrite, ReadOnly };
+
+    explicit Preferences(QString directory = defaultDirectory(), Access access = Access::ReadWrite);
 
     // $XDG_CONFIG_HOME/kelvo, or ~/.config/kelvo.
     static QString defaultDirectory();
@@ -54,6 +58,7 @@ private:
     bool save(QString* reason);
 
     QString m_directory;
+    Access m_access;
     QJsonObject m_values;
     QSet<QString> m_unsaved; // changed by this run, not on disk yet
     QString m_lastError;

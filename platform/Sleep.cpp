@@ -12,9 +12,7 @@ QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken token
         co_return false;
     }
     auto timer = std::make_unique<SleepTimer>();
-    if (!timer->start(duration)) {
-        co_return false;
-    }
+    timer->start(duration);
     // The token may outlive this sleep; the connection goes with the timer.
     QObject::connect(token.state(), &CancelState::cancelled, timer.get(), &SleepTimer::stop);
     // qCoro resumes through a queued connection, so the timer is never deleted inside its own signal.

@@ -1,5 +1,6 @@
 #include "platform/SleepTimer.h"
 
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -22,43 +23,65 @@ SleepTimer::~SleepTimer()
 #endif
 }
 
-bool SleepTimer::start(std::chrono::milliseconds duration)
+void SleepTimer::start(std::chrono::milliseconds duration)
 {
     using namespace std::chrono;
     const auto wanted = std::max(duration, milliseconds(0));
 #ifdef Q_OS_LINUX
+    if (startBootClock(wanted)) {
+        return;
+    }
+#endif
+    // No timer on the boot clock (out of file descriptors, a sandbox that refuses timerfd, an old kernel): an
+    // ordinary timer, which may run late across a suspend but never ends a sleep early.
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    const QDeadlineTimer deadline(wanted, Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, [this, timer, deadline] {
+        if (!deadline.hasExpired()) {
+            timer->start(std::max<qint64>(1, (deadline.remainingTimeNSecs() + 999'999) / 1'000'000));
+            return;
+        }
+        finish(true);
+    });
+    timer->start(wanted);
+    m_fallback = timer;
+}
+
+#ifdef Q_OS_LINUX
+bool SleepTimer::startBootClock(std::chrono::milliseconds duration)
+{
+    using namespace std::chrono;
     m_fd = ::timerfd_create(CLOCK_BOOTTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fd < 0) {
         return false;
     }
     itimerspec timeout{};
-    const auto secs = duration_cast<seconds>(wanted);
+    const auto secs = duration_cast<seconds>(duration);
     timeout.it_value.tv_sec = secs.count();
-    timeout.it_value.tv_nsec = duration_cast<nanoseconds>(wanted - secs).count();
+    timeout.it_value.tv_nsec = duration_cast<nanoseconds>(duration - secs).count();
     if (timeout.it_value.tv_sec == 0 && timeout.it_value.tv_nsec == 0) {
         timeout.it_value.tv_nsec = 1; // an all-zero value would disarm the timer instead of firing it
     }
     if (::timerfd_settime(m_fd, 0, &timeout, nullptr) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
         return false;
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         quint64 expirations = 0;
-        [[maybe_unused]] auto n = ::read(m_fd, &expirations, sizeof expirations);
+        // A wake-up with nothing to read is not the expiry.
+        if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations || expirations == 0) {
+            return;
+        }
         m_notifier->setEnabled(false);
         finish(true);
     });
     return true;
-#else
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, [this] { finish(true); });
-    timer->start(wanted);
-    m_fallback = timer;
-    return true;
-#endif
 }
+#endif
 
 void SleepTimer::stop()
 {

@@ -6,8 +6,8 @@
 
 class QSocketNotifier;
 
-// One-shot timer on CLOCK_BOOTTIME (Linux) or a QTimer elsewhere. Emits finished(true) when it expires and
-// finished(false) when stopped early; emits exactly once.
+// One-shot timer on CLOCK_BOOTTIME (Linux), or a QTimer elsewhere and wherever the boot-clock timer cannot be made.
+// Emits finished(true) when it expires and finished(false) when stopped early; emits exactly once.
 class SleepTimer : public QObject
 {
     Q_OBJECT
@@ -16,7 +16,8 @@ public:
     explicit SleepTimer(QObject* parent = nullptr);
     ~SleepTimer() override;
 
-    bool start(std::chrono::milliseconds duration);
+    // Starts the timer, on the boot clock when it can.
+    void start(std::chrono::milliseconds duration);
     void stop();
 
 Q_SIGNALS:
@@ -24,6 +25,9 @@ Q_SIGNALS:
 
 private:
     void finish(bool expired);
+#ifdef Q_OS_LINUX
+    bool startBootClock(std::chrono::milliseconds duration);
+#endif
 
     int m_fd = -1;
     QSocketNotifier* m_notifier = nullptr;

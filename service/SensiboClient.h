@@ -43,15 +43,19 @@ struct StateChangeOutcome {
 class SensiboClient
 {
 public:
-    static constexpr int timeoutMs = 60'000;
+    static constexpr int timeoutMs = 60'000;  // the longest silence during a transfer
+    static constexpr int deadlineMs = 60'000; // the longest a whole request may take, however it trickles in
+    // The most an answer may carry, as it comes over the wire; a gzip answer is held to it again once inflated.
+    static constexpr qsizetype maxAnswerSize = 32 * 1024 * 1024;
     static inline const QString fields =
         QStringLiteral("id,room,acState,measurements,connectionStatus,remoteCapabilities");
 
     SensiboClient(QNetworkAccessManager* network, QString baseURL);
 
     const QString& baseURL() const { return m_baseURL; }
-    // For tests: how long a transfer may take.
+    // For tests: how long a transfer may stay silent, and how long a whole request may take.
     void setTimeout(int ms) { m_timeoutMs = ms; }
+    void setDeadline(int ms) { m_deadlineMs = ms; }
 
     // The assembled addresses, or nothing when they do not parse.
     std::optional<QUrl> deviceListAddress(const QString& apiKey) const;
@@ -66,4 +70,5 @@ private:
     QNetworkAccessManager* m_network;
     QString m_baseURL;
     int m_timeoutMs = timeoutMs;
+    int m_deadlineMs = deadlineMs;
 };

@@ -4,6 +4,7 @@
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
 #include "platform/Sleep.h"
+#include "service/DeviceCapabilities.h"
 
 #include <algorithm>
 
@@ -151,72 +152,37 @@ QString SensiboService::menuBarIconName() const
 QStringList SensiboService::availableModes() const
 {
     const SensiboDevice* device = findSelectedDevice();
-    if (!device || !device->remoteCapabilities || !device->remoteCapabilities->modes) {
-        return {};
-    }
-    QStringList modes = device->remoteCapabilities->modes->keys();
-    const auto rank = [](const QString& mode) {
-        const auto index = modeOrder.indexOf(mode);
-        return index < 0 ? modeOrder.size() : index;
-    };
-    std::stable_sort(modes.begin(), modes.end(), [&](const QString& a, const QString& b) { return rank(a) < rank(b); });
-    return modes;
-}
-
-const ModeCapabilities* SensiboService::currentModeCapabilities() const
-{
-    const SensiboDevice* device = findSelectedDevice();
-    if (!device || !device->acState || !device->acState->mode || !device->remoteCapabilities ||
-        !device->remoteCapabilities->modes) {
-        return nullptr;
-    }
-    const auto& modes = *device->remoteCapabilities->modes;
-    const auto it = modes.constFind(*device->acState->mode);
-    return it == modes.cend() ? nullptr : &it.value();
-}
-
-QStringList SensiboService::currentModeList(std::optional<QList<QString>> ModeCapabilities::*list) const
-{
-    const auto* capabilities = currentModeCapabilities();
-    return capabilities ? (capabilities->*list).value_or(QStringList()) : QStringList();
+    return device ? DeviceCapabilities::modes(*device) : QStringList();
 }
 
 QStringList SensiboService::availableFanLevels() const
 {
-    return currentModeList(&ModeCapabilities::fanLevels);
+    const SensiboDevice* device = findSelectedDevice();
+    return device ? DeviceCapabilities::fanLevels(*device) : QStringList();
 }
 
 QStringList SensiboService::availableSwingModes() const
 {
-    return currentModeList(&ModeCapabilities::swing);
+    const SensiboDevice* device = findSelectedDevice();
+    return device ? DeviceCapabilities::swingModes(*device) : QStringList();
 }
 
 QStringList SensiboService::availableHorizontalSwingModes() const
 {
-    return currentModeList(&ModeCapabilities::horizontalSwing);
+    const SensiboDevice* device = findSelectedDevice();
+    return device ? DeviceCapabilities::horizontalSwingModes(*device) : QStringList();
 }
 
 QStringList SensiboService::availableLightModes() const
 {
-    return currentModeList(&ModeCapabilities::light);
+    const SensiboDevice* device = findSelectedDevice();
+    return device ? DeviceCapabilities::lightModes(*device) : QStringList();
 }
 
 std::optional<std::pair<qint64, qint64>> SensiboService::temperatureRange() const
 {
-    const auto* capabilities = currentModeCapabilities();
-    if (!capabilities || !capabilities->temperatures) {
-        return std::nullopt;
-    }
-    const auto unit = findSelectedDevice()->acState->temperatureUnit;
-    if (!unit) {
-        return std::nullopt;
-    }
-    const auto it = capabilities->temperatures->constFind(*unit);
-    if (it == capabilities->temperatures->cend() || !it->values || it->values->isEmpty()) {
-        return std::nullopt;
-    }
-    const auto [lowest, highest] = std::minmax_element(it->values->cbegin(), it->values->cend());
-    return std::pair{*lowest, *highest};
+    const SensiboDevice* device = findSelectedDevice();
+    return device ? DeviceCapabilities::temperatureRange(*device) : std::nullopt;
 }
 
 QCoro::Task<> SensiboService::initialLoad()

@@ -36,8 +36,6 @@ class SensiboService : public QObject
         bool useMonochromeIcons READ useMonochromeIcons WRITE setUseMonochromeIcons NOTIFY useMonochromeIconsChanged)
 
 public:
-    static inline const QStringList modeOrder{QStringLiteral("cool"), QStringLiteral("heat"), QStringLiteral("auto"),
-                                              QStringLiteral("dry"), QStringLiteral("fan")};
     static constexpr std::chrono::milliseconds defaultRefreshInterval{30'000};
 
     // Reads the stored key and icon choice; starts nothing.
@@ -88,8 +86,9 @@ public:
 
     // For tests: the pause between refreshes.
     void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }
-    // For tests: how long one request may take.
+    // For tests: how long one request may stay silent, and how long it may take in all.
     void setRequestTimeout(int ms) { m_client.setTimeout(ms); }
+    void setRequestDeadline(int ms) { m_client.setDeadline(ms); }
     bool hasStartedInitialLoad() const { return m_hasStartedInitialLoad; }
 
 Q_SIGNALS:
@@ -106,8 +105,6 @@ private:
     static QCoro::Task<> refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
                                      std::chrono::milliseconds interval);
     const SensiboDevice* findSelectedDevice() const; // null when none is selected or it is gone
-    const ModeCapabilities* currentModeCapabilities() const;
-    QStringList currentModeList(std::optional<QList<QString>> ModeCapabilities::*list) const;
     int indexOfDevice(const QString& id) const;
     void replaceState(const QString& deviceId, std::optional<ACState> state);
     void setIsLoading(bool loading);

@@ -76,6 +76,7 @@ private Q_SLOTS:
     void stepperStaysInsideTheRange_data();
     void stepperStaysInsideTheRange();
     void menusListTheOptionsByNameInOrder();
+    void menusMarkTheCurrentValueAndRebuildOnlyOnChange();
     void iconsAndNamesFollowTheState();
     void switchFollowsTheStateNotTheClick();
     void everyControlIsNamedAndWorksFromTheKeyboard();
@@ -342,6 +343,63 @@ void tst_ClimateControls::menusListTheOptionsByNameInOrder()
     QCOMPARE(names("fanMenu"), (QStringList{"Quiet", "Low", "Medium", "Med-High", "High", "Auto"}));
     QCOMPARE(names("horizontalSwingMenu"), (QStringList{"Off", "Fixedleft", "Fixedcenterleft", "Fixedcenter",
                                                         "Fixedcenterright", "Fixedright", "Full Range"}));
+}
+
+void tst_ClimateControls::menusMarkTheCurrentValueAndRebuildOnlyOnChange()
+{
+    // 100,000 fan levels: paged, built once, and a refresh with the same list keeps the menu as it is.
+    QJsonArray levels;
+    for (int i = 0; i < 100'000; ++i) {
+        levels.append(QStringLiteral("level%1").arg(i));
+    }
+    show(livingRoom([&](QJsonObject& state, QJsonObject& modes) {
+        setModeCapability(modes, "cool", "fanLevels", levels);
+        state["fanLevel"] = "level99999";
+    }));
+    auto* fan = m_controls->findChild<OptionMenuButton*>("fanMenu");
+    const QList<QAction*> pages = fan->menu()->actions();
+    QCOMPARE(pages.size(), 100'000 / OptionMenuButton::pageSize);
+    QCOMPARE(pages.first()->text(), "Level0 – Level499");
+    QList<QAction*> options;
+    for (QAction* page : pages) {
+        QVERIFY(page->menu() && page->menu()->isEmpty());
+        Q_EMIT page->menu()->aboutToShow(); // filled as it opens
+        QVERIFY(page->menu()->actions().size() <= OptionMenuButton::pageSize);
+        options += page->menu()->actions();
+    }
+    QCOMPARE(options.size(), 100'000);
+    const auto checked = [&] {
+        QStringList names;
+        for (QAction* option : std::as_const(options)) {
+            if (option->isChecked()) {
+                names.append(option->text());
+            }
+        }
+        return names;
+    };
+    QCOMPARE(checked(), QStringList{"Level99999"});
+    QCoro::waitFor(m_service->fetchDevices());
+    QCOMPARE(fan->menu()->actions(), pages);
+    QCOMPARE(pages.last()->menu()->actions().last(), options.last());
+
+    // Choosing marks nothing by itself: the mark follows the state, which the service changes.
+    m_fixture->cloud.setDevices({livingRoom()});
+    QCoro::waitFor(m_service->fetchDevices());
+    QCOMPARE(fan->menu()->actions().size(), 6);
+    const auto marks = [&] {
+        QStringList names;
+        for (QAction* option : fan->menu()->actions()) {
+            if (option->isChecked() || !option->isCheckable()) {
+                names.append(option->text());
+            }
+        }
+        return names;
+    };
+    QCOMPARE(marks(), QStringList{fan->text()});
+    act("fanMenu", "Quiet");
+    QCOMPARE(marks(), QStringList{"Quiet"});
+    act("fanMenu", "Quiet"); // the current one again: it stays marked
+    QCOMPARE(marks(), QStringList{"Quiet"});
 }
 
 void tst_ClimateControls::iconsAndNamesFollowTheState()

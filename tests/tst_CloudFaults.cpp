@@ -91,6 +91,8 @@ private Q_SLOTS:
     void fiveMegabytesOfPaddingDecode();
     void rateLimitStorm();
     void answerSlowerThanTheTimeout();
+    void trickleEndsAtTheDeadline();
+    void endlessBodyEndsAtTheCap();
     void networkGoneAndBack();
     void preferencesSurviveKillDuringWrite();
 
@@ -342,6 +344,40 @@ void tst_CloudFaults::answerSlowerThanTheTimeout()
     checkRecovery();
     checkCadence(m_loadStarts, "loads");
     checkCadence(m_requests, "requests at the cloud");
+}
+
+void tst_CloudFaults::trickleEndsAtTheDeadline()
+{
+    // A byte every 20 ms never lets the silence timeout fire; the whole request still ends at its deadline.
+    FakeHttpServer::Response fault = respond(200, listOf(FakeSensiboCloud::defaultDevices()));
+    fault.trickleMs = 20;
+    startService();
+    m_service->setRequestTimeout(400);
+    m_service->setRequestDeadline(1'000);
+    m_cloud->overrideDeviceList(fault);
+    QTRY_COMPARE(m_service->isLoading(), true);
+    const qsizetype first = m_loadEnds.size() + 1;
+    QTRY_VERIFY_WITH_TIMEOUT(m_loadEnds.size() >= first + 3, 30'000);
+    for (qsizetype i = first; i < m_loadEnds.size(); ++i) {
+        QCOMPARE(m_loadEnds.at(i).message, QStringLiteral("The request timed out."));
+        QCOMPARE(m_loadEnds.at(i).devices, m_goodList);
+    }
+    checkRecovery();
+    checkCadence(m_loadStarts, "loads");
+}
+
+void tst_CloudFaults::endlessBodyEndsAtTheCap()
+{
+    FakeHttpServer::Response fault;
+    fault.endlessBody = true;
+    serveFault(fault, QStringLiteral("The answer is too large: more than 32 MiB."), 2);
+    // Each endless answer was cut soon after the cap: what the sockets and Qt's read-ahead held on the way besides,
+    // not the whole stream.
+    const FakeHttpServer& server = m_cloud->server();
+    QVERIFY(server.endlessAnswers() >= 2);
+    QVERIFY2(server.endlessBytesSent() <= server.endlessAnswers() * (SensiboClient::maxAnswerSize + 16 * 1024 * 1024),
+             qPrintable(
+                 QStringLiteral("%1 bytes in %2 answers").arg(server.endlessBytesSent()).arg(server.endlessAnswers())));
 }
 
 void tst_CloudFaults::networkGoneAndBack()

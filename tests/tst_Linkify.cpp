@@ -50,8 +50,8 @@ void tst_Linkify::rewritesAddressesAndLeavesLinksAlone_data()
     QTest::newRow("full stop goes into the link")
         << QStringLiteral("Download: https://example.com/get.")
         << QStringLiteral("Download: [https://example.com/get.](https://example.com/get.)");
-    QTest::newRow("ends before >") << QStringLiteral("<https://example.com/a>")
-                                   << QStringLiteral("<[https://example.com/a](https://example.com/a)>");
+    QTest::newRow("ends before >") << QStringLiteral("<https://example.com/a >")
+                                   << QStringLiteral("<[https://example.com/a](https://example.com/a) >");
     QTest::newRow("ends before )") << QStringLiteral("(see https://example.com/a)")
                                    << QStringLiteral("(see [https://example.com/a](https://example.com/a))");
     QTest::newRow("directly after ( is left alone")
@@ -92,6 +92,14 @@ void tst_Linkify::rewritesAddressesAndLeavesLinksAlone_data()
     QTest::newRow("reference link") << QStringLiteral("[example.com][1]") << QStringLiteral("[example.com][1]");
     QTest::newRow("reference definition") << QStringLiteral("Notes [here][1].\n\n[1]: https://a.example/notes")
                                           << QStringLiteral("Notes [here][1].\n\n[1]: https://a.example/notes");
+
+    QTest::newRow("autolink") << QStringLiteral("Notes: <https://example.com/a>.")
+                              << QStringLiteral("Notes: <https://example.com/a>.");
+    QTest::newRow("autolink holding a bracketed domain")
+        << QStringLiteral("<https://a.example/[b.example]> [c.example]")
+        << QStringLiteral("<https://a.example/[b.example]> [c.example](https://c.example)");
+    QTest::newRow("one-letter scheme makes no autolink")
+        << QStringLiteral("<a:https://b.example>") << QStringLiteral("<a:[https://b.example](https://b.example)>");
 
     QTest::newRow("reference definition indented three spaces")
         << QStringLiteral("   [1]: https://a.example") << QStringLiteral("   [1]: https://a.example");
@@ -137,7 +145,8 @@ void tst_Linkify::agreesWithThePatternsOnRandomText()
         QStringLiteral("."),      QStringLiteral("-"),       QStringLiteral("a"),           QStringLiteral("bc"),
         QStringLiteral("1"),      QStringLiteral("!"),       QStringLiteral(">"),           QStringLiteral("\u00a0"),
         QStringLiteral("ex.com"), QStringLiteral("http://"), QStringLiteral("https://x.y"), QStringLiteral("é"),
-        QStringLiteral("🎉"),      QStringLiteral("  "),      QStringLiteral("]: "),
+        QStringLiteral("🎉"),      QStringLiteral("  "),      QStringLiteral("]: "),         QStringLiteral("<"),
+        QStringLiteral("ab:"),
     };
     QRandomGenerator random(20261207);
     for (int round = 0; round < 30000; ++round) {
@@ -162,6 +171,7 @@ void tst_Linkify::longLinesOfUnclosedBracketsAreLeftAlone()
         QStringLiteral("[x][").repeated(250000),     // references that never close
         QStringLiteral("[ex.com ").repeated(120000), // domains that never close
         QStringLiteral("[a [b] ").repeated(140000),  // link texts that never close
+        QStringLiteral("<ab:x").repeated(200000),    // autolinks that never close
     };
     for (const QString& text : texts) {
         QCOMPARE(linkify(text), text);

@@ -1,4 +1,5 @@
 #include "panel/ClimateControls.h"
+#include "panel/DevicePicker.h"
 #include "panel/ElidedLabel.h"
 #include "panel/MenuBarView.h"
 #include "panel/PanelStyle.h"
@@ -10,6 +11,7 @@
 
 #include <QComboBox>
 #include <QCoroTask>
+#include <QImage>
 #include <QJsonArray>
 #include <QLabel>
 #include <QPushButton>
@@ -61,6 +63,7 @@ private Q_SLOTS:
     void appearingStartsTheFirstLoad();
     void escapeClosesThePanel();
     void heightFollowsTheContent();
+    void tabFollowsTheScreenAndABorderFramesThePanel();
 
 private:
     void createView();
@@ -261,6 +264,25 @@ void tst_MenuBarView::pickerListsTheDevicesInOrderAndSelects()
     QCOMPARE(find<QLabel>("temperatureReadingText")->text(), "25°C");
     QVERIFY(m_fixture->cloud.requests().isEmpty());
 
+    // A long name is cut with an ellipsis, as the single device's title is. The list is replaced only when it
+    // changes, in a model of its own.
+    const QAbstractItemModel* list = picker->model();
+    QCoro::waitFor(m_service->fetchDevices());
+    QCOMPARE(picker->model(), list);
+    QJsonArray renamed = m_fixture->cloud.devices();
+    QJsonObject first = renamed[0].toObject();
+    first["room"] = QJsonObject{{"name", QString("Living Room ").repeated(20)}};
+    renamed[0] = first;
+    m_fixture->cloud.setDevices(renamed);
+    QCoro::waitFor(m_service->fetchDevices());
+    QCOMPARE(picker->findChildren<QAbstractItemModel*>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
+    m_service->setSelectedDeviceId(QString("abc123"));
+    auto* shown = qobject_cast<DevicePicker*>(picker);
+    QTRY_COMPARE(picker->width(), picker->maximumWidth()); // no wider than the panel
+    QVERIFY(picker->width() < MenuBarView::panelWidth);
+    QVERIFY2(shown->shownText().startsWith("Living Room") && shown->shownText().endsWith(u'…'),
+             qPrintable(shown->shownText()));
+
     // A selection made elsewhere shows in the picker; none shows no item.
     m_service->setSelectedDeviceId(QString("ghi789"));
     QCOMPARE(picker->currentIndex(), 1);
@@ -427,6 +449,34 @@ void tst_MenuBarView::escapeClosesThePanel()
     QTest::keyClick(m_view, Qt::Key_Escape);
     QCOMPARE(closed.count(), 1);
     QVERIFY(!m_window->isVisible());
+}
+
+void tst_MenuBarView::tabFollowsTheScreenAndABorderFramesThePanel()
+{
+    load({FakeSensiboCloud::makeDevice("abc123", "Living Room"), FakeSensiboCloud::makeDevice("def456", "Bedroom")});
+    QStringList order;
+    QWidget* widget = m_view;
+    do {
+        widget = widget->nextInFocusChain();
+        if (widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus) && m_view->isAncestorOf(widget)) {
+            order.append(widget->objectName().isEmpty() ? widget->parentWidget()->objectName() : widget->objectName());
+        }
+    } while (widget != m_view);
+    // The stepper is one stop: Up and Down change the temperature there.
+    QCOMPARE(order,
+             (QStringList{"devicePicker", "powerSwitch", "modeMenu", "temperatureStepper", "fanMenu", "swingMenu",
+                          "horizontalSwingMenu", "lightSwitch", "refreshButton", "settingsButton", "quitButton"}));
+
+    const QImage image = m_view->grab().toImage();
+    const QColor mid = m_view->palette().color(QPalette::Mid);
+    const qreal ratio = image.devicePixelRatio();
+    const int right = image.width() - 1;
+    const int bottom = image.height() - 1;
+    for (const QPoint& edge : {QPoint(0, 0), QPoint(right / 2, 0), QPoint(right, bottom / 2), QPoint(right / 2, bottom),
+                               QPoint(0, bottom / 2), QPoint(right, bottom)}) {
+        QCOMPARE(image.pixelColor(edge).rgb(), mid.rgb());
+    }
+    QVERIFY(image.pixelColor(int(2 * ratio), bottom / 2).rgb() != mid.rgb());
 }
 
 void tst_MenuBarView::heightFollowsTheContent()

@@ -158,6 +158,17 @@ void tst_Preferences::corruptFileIsMovedAsideNeverOverwritten()
 
     writeGarbage(R"({"sensiboAPIKey": "half-writ)");
     {
+        // A reader beside the running Kelvo (the command line) leaves the file to it, and never writes.
+        Preferences reader(dir.path(), Preferences::Access::ReadOnly);
+        QCOMPARE(reader.movedAsideTo(), std::nullopt);
+        reader.setBool(QStringLiteral("hasLaunchedBefore"), true);
+        QVERIFY(!QFile::exists(path + QStringLiteral(".corrupt")));
+        QFile kept(path);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        const QByteArray unchanged = kept.readAll();
+        QVERIFY(unchanged.endsWith("half-writ"));
+    }
+    {
         Preferences preferences(dir.path());
         QCOMPARE(preferences.text(QStringLiteral("sensiboAPIKey")), std::nullopt);
         QCOMPARE(preferences.movedAsideTo(), path + QStringLiteral(".corrupt"));

@@ -1,6 +1,7 @@
 #include "updates/RichText.h"
 
 #include <QColor>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QRegularExpression>
@@ -110,6 +111,8 @@ void tst_RichText::markdownStructureSurvives()
     // Inline code is set in the fixed-pitch font, unlike the list item above it.
     QVERIFY(formats.value(QStringLiteral("quieter")).fontFamilies() !=
             formats.value(QStringLiteral("faster")).fontFamilies());
+    QCOMPARE(formats.value(QStringLiteral("quieter")).fontFamilies().toStringList().value(0),
+             QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
 }
 
 void tst_RichText::inlineHtmlIsShownAsText()

@@ -134,6 +134,7 @@ void tst_SensiboClient::deviceListStatusesBecomeTheirMessages_data()
     QTest::newRow("400") << 400 << good << "Server error (400)";
     QTest::newRow("404") << 404 << good << "Server error (404)";
     QTest::newRow("503") << 503 << good << "Server error (503)";
+    QTest::newRow("407") << 407 << good << "Server error (407)";
     QTest::newRow("200 empty") << 200 << QByteArray() << decodeDeviceListResponse({}).error();
     QTest::newRow("200 html") << 200 << QByteArray("<html>busy</html>")
                               << decodeDeviceListResponse("<html>busy</html>").error();
@@ -307,6 +308,7 @@ void tst_SensiboClient::stateChangeOutcomes_data()
     QTest::newRow("500") << "targetTemperature" << 500 << confirmedBody << int(Kind::Failed)
                          << "Failed to update targetTemperature";
     QTest::newRow("204") << "swing" << 204 << QByteArray() << int(Kind::Failed) << "Failed to update swing";
+    QTest::newRow("407") << "fanLevel" << 407 << QByteArray() << int(Kind::Failed) << "Failed to update fanLevel";
 }
 
 void tst_SensiboClient::stateChangeOutcomes()

@@ -8,6 +8,7 @@
 #include "service/SensiboService.h"
 #include "tests/support/FakeSensiboCloud.h"
 #include "tests/support/FakeSite.h"
+#include "updates/RichText.h"
 #include "updates/UpdateAlertView.h"
 #include "updates/UpdateService.h"
 
@@ -21,6 +22,7 @@
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 const QString sensiboAPIKey = QLatin1String(PreferenceKeys::sensiboAPIKey);
@@ -134,6 +136,7 @@ private Q_SLOTS:
     void checkNowRunsACheckAndTellsWhenItWas();
     void checkNowWithoutUpdateSiteSaysSo();
     void changedNoticePresentsTheAlertWhileTheWindowIsShown();
+    void pendingAlertWaitsForTheWindowAndSitsOverIt();
     void togglesStoreOnlyChangesWhileShown();
     void launchAtLoginFollowsTheAutostartEntry();
     void closesFromTheKeyboard();
@@ -399,6 +402,22 @@ void tst_SettingsView::changedNoticePresentsTheAlertWhileTheWindowIsShown()
     view.close();
     QVERIFY(!alert->isVisible());
     QVERIFY(run.updater->showUpdateAlert());
+}
+
+void tst_SettingsView::pendingAlertWaitsForTheWindowAndSitsOverIt()
+{
+    Run run;
+    SettingsView& view = run.open();
+    // Asked for while the window is coming up.
+    run.updater->setUpdateText(richTextFromMarkdown(QStringLiteral("Kelvo 2 is out.")));
+    run.updater->setShowUpdateAlert(true);
+    UpdateAlertView* alert = view.updateAlert();
+    // Not before the window is on screen, where the window manager put it.
+    QVERIFY(!alert->isVisible() || view.windowHandle()->isExposed());
+    QTRY_VERIFY(alert->isVisible());
+    QVERIFY(view.windowHandle()->isExposed());
+    const QPoint offset = alert->frameGeometry().center() - view.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1, %2").arg(offset.x()).arg(offset.y())));
 }
 
 void tst_SettingsView::togglesStoreOnlyChangesWhileShown()

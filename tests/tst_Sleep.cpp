@@ -2,6 +2,10 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -28,6 +32,7 @@ private Q_SLOTS:
     void cancelEndsTheSleepAtOnce();
     void cancelledTokenDoesNotSleep();
     void cancellingOneTokenLeavesOtherSleepsAlone();
+    void withoutTheBootClockASleepStillLastsItsTime();
 };
 
 void tst_Sleep::expiresAfterItsDuration_data()
@@ -84,6 +89,42 @@ void tst_Sleep::cancellingOneTokenLeavesOtherSleepsAlone()
     QTRY_VERIFY(cancelled.done && kept.done);
     QVERIFY(!cancelled.expired);
     QVERIFY(kept.expired);
+}
+
+void tst_Sleep::withoutTheBootClockASleepStillLastsItsTime()
+{
+    // The undefined-behaviour sanitizer checks an object's type once per type, through a pipe; with no descriptor
+    // left that check would fail. It sees a timer here first.
+    auto warm = std::make_unique<QTimer>();
+    warm->setSingleShot(true);
+    warm->setTimerType(Qt::PreciseTimer);
+    warm->start(0);
+    warm.reset();
+
+    // No file descriptor left, so the boot-clock timer cannot be made: the sleep must still last its time.
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    QList<int> taken;
+    for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+        taken.append(fd);
+    }
+    SleepResult result;
+    QElapsedTimer clock;
+    clock.start();
+    runSleep(300ms, {}, &result);
+    for (const int fd : std::as_const(taken)) {
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    QTest::qWait(100);
+    QVERIFY(!result.done);
+    QTRY_VERIFY_WITH_TIMEOUT(result.done, 5000);
+    QVERIFY(result.expired);
+    QVERIFY(clock.elapsed() >= 300);
 }
 
 QTEST_GUILESS_MAIN(tst_Sleep)

@@ -3,15 +3,24 @@
 #include "updates/UpdateAlertView.h"
 #include "updates/UpdateService.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace {
 const QUrl notes(QStringLiteral("https://kelvo.example/notes"));
@@ -48,6 +57,12 @@ QPushButton* button(QWidget& alert, const QString& text)
 QLabel* notice(QWidget& alert)
 {
     return alert.findChild<QLabel*>(QStringLiteral("notice"));
+}
+
+// Where a widget of the alert sits, in the alert's own coordinates.
+QRect placeOf(QWidget& alert, QWidget* widget)
+{
+    return QRect(widget->mapTo(&alert, QPoint(0, 0)), widget->size());
 }
 
 // The colour the shown notice draws its link in.
@@ -87,6 +102,7 @@ private Q_SLOTS:
     void choicesWriteTheService_data();
     void choicesWriteTheService();
     void noticeLinksOpenOnlyWebAddresses();
+    void noticeLoadsNoImage();
     void linksStayLegibleInEitherPalette_data();
     void linksStayLegibleInEitherPalette();
 };
@@ -101,10 +117,10 @@ void tst_UpdateAlertView::noticeSitsBetweenTitleAndButtonsInTheFixedWidth()
     QPushButton* dismiss = button(alert, QStringLiteral("Dismiss"));
     QPushButton* download = button(alert, QStringLiteral("Download"));
     QVERIFY(dismiss && download && download->isDefault());
-    QVERIFY(title->geometry().bottom() < notice(alert)->geometry().top());
-    QVERIFY(notice(alert)->geometry().bottom() < dismiss->geometry().top());
+    QVERIFY(title->geometry().bottom() < placeOf(alert, notice(alert)).top());
+    QVERIFY(placeOf(alert, notice(alert)).bottom() < dismiss->geometry().top());
     QVERIFY(dismiss->geometry().right() < download->geometry().left());
-    QCOMPARE(notice(alert)->geometry().left(), 24);
+    QCOMPARE(placeOf(alert, notice(alert)).left(), 24);
     QCOMPARE(alert.width(), 350);
     const int shortHeight = alert.height();
 
@@ -112,8 +128,19 @@ void tst_UpdateAlertView::noticeSitsBetweenTitleAndButtonsInTheFixedWidth()
     pending.updater->setUpdateText(
         richTextFromMarkdown(QStringList(20, QString(40, QLatin1Char('x'))).join(QLatin1Char(' '))));
     QCOMPARE(alert.width(), 350);
-    QCOMPARE(notice(alert)->geometry().right(), 350 - 24 - 1);
+    QCOMPARE(placeOf(alert, notice(alert)).right(), 350 - 24 - 1);
     QVERIFY(alert.height() > shortHeight + 100);
+    QVERIFY(placeOf(alert, notice(alert)).bottom() < dismiss->geometry().top());
+
+    // A notice taller than the screen scrolls inside an alert that fits on it, its buttons on screen.
+    pending.updater->setUpdateText(richTextFromMarkdown(QStringLiteral("Line\n\n").repeated(2000)));
+    const QRect screen = alert.screen()->availableGeometry();
+    QVERIFY2(alert.height() <= screen.height(), qPrintable(QString::number(alert.height())));
+    QVERIFY(alert.height() > screen.height() / 2);
+    QVERIFY(dismiss->geometry().bottom() < alert.height());
+    auto* scroll = alert.findChild<QScrollArea*>(QStringLiteral("noticeScroll"));
+    QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    QVERIFY(notice(alert)->height() > screen.height());
 
     // A later check found the notice unchanged: the frame stays, without the notice.
     pending.updater->setUpdateText(std::nullopt);
@@ -177,6 +204,43 @@ void tst_UpdateAlertView::noticeLinksOpenOnlyWebAddresses()
     Q_EMIT notice(alert)->linkActivated(QStringLiteral("file:///etc/passwd"));
     QCOMPARE(pending.opened, QList<QUrl>{notes});
     QVERIFY(pending.updater->showUpdateAlert()); // following a link is no answer
+}
+
+void tst_UpdateAlertView::noticeLoadsNoImage()
+{
+    // Opening the FIFO would block for ever and reading /dev/zero would exhaust memory; should either be touched,
+    // the watchdog ends the test loudly rather than letting it hang.
+    QTemporaryDir directory;
+    const QString fifo = directory.filePath(QStringLiteral("image.png"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(directory.path())); // where the relative reference points
+    std::atomic<bool> done = false;
+    std::thread watchdog([&done] {
+        for (int i = 0; i < 300 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!done) {
+            qFatal("the notice opened an image");
+        }
+    });
+
+    Pending pending;
+    pending.updater->setUpdateText(richTextFromMarkdown(
+        QStringLiteral("Kelvo 2 ![fifo](file://%1) ![zero](/dev/zero) ![zero](file:///dev/zero) ![rel](image.png) "
+                       "![remote](https://kelvo.example/a.png) [![badge](image.png)](https://kelvo.example) is out.")
+            .arg(fifo)));
+    UpdateAlertView alert(*pending.updater);
+    alert.show();
+    QVERIFY(!alert.grab().isNull()); // lays the notice out and paints it
+    done = true;
+    watchdog.join();
+    QDir::setCurrent(previous);
+
+    QVERIFY(!pending.updater->updateText()->html.contains(QLatin1String("<img")));
+    QVERIFY(!notice(alert)->text().contains(QLatin1String("<img")));
+    QVERIFY(notice(alert)->text().contains(QLatin1String("Kelvo 2 fifo zero zero rel remote ")));
+    QVERIFY(notice(alert)->text().contains(QLatin1String("badge is out.")));
 }
 
 void tst_UpdateAlertView::linksStayLegibleInEitherPalette_data()

@@ -59,7 +59,8 @@ bool isAsciiLetterOrDigit(QChar c)
 
 // Links the notice already spells out in Markdown: an inline link "[text](target)", whose target runs to the first
 // ")" on its line (which covers an optional title); a reference link "[text][ref]"; and a reference definition, a
-// line "[ref]: target" indented by at most three spaces. Link text may hold one level of brackets.
+// line "[ref]: target" indented by at most three spaces; and an autolink "<scheme:address>". Link text may hold one
+// level of brackets.
 class LinkScanner
 {
 public:
@@ -74,7 +75,7 @@ public:
         qsizetype i = 0;
         while (i < size) {
             const bool lineStart = i == 0 || m_text[i - 1] == u'\n';
-            qsizetype end = m_text[i] == u'[' ? inlineOrReferenceLink(i) : -1;
+            qsizetype end = m_text[i] == u'[' ? inlineOrReferenceLink(i) : m_text[i] == u'<' ? autolink(i) : -1;
             if (end < 0 && lineStart) {
                 end = referenceDefinition(i);
             }
@@ -122,6 +123,25 @@ private:
         return -1;
     }
 
+    // The end of the autolink whose "<" is at `open`, or -1: a scheme of 2 to 32 characters (a letter, then
+    // letters, digits, "+", "." or "-"), a colon, and anything but spaces, controls and angle brackets up to ">".
+    qsizetype autolink(qsizetype open)
+    {
+        if (!isAsciiLetter(at(open + 1))) {
+            return -1;
+        }
+        qsizetype i = open + 2;
+        while (i - open - 1 < maxSchemeLength &&
+               (isAsciiLetterOrDigit(at(i)) || at(i) == u'+' || at(i) == u'.' || at(i) == u'-')) {
+            ++i;
+        }
+        if (i - open - 1 < 2 || at(i) != u':') {
+            return -1;
+        }
+        const qsizetype close = m_autolinkStop.from(i + 1);
+        return at(close) == u'>' ? close + 1 : -1;
+    }
+
     // The end of the reference definition on the line starting at `lineStart` (before its newline), or -1.
     qsizetype referenceDefinition(qsizetype lineStart)
     {
@@ -143,12 +163,16 @@ private:
     static bool isBracketOrNewline(QChar c) { return isBracket(c) || c == u'\n'; }
     static bool isParenthesisOrNewline(QChar c) { return c == u')' || c == u'\n'; }
     static bool isNewline(QChar c) { return c == u'\n'; }
+    static bool isAutolinkStop(QChar c) { return c.unicode() <= 0x20 || c == u'<' || c == u'>' || c.unicode() == 0x7f; }
+
+    static constexpr qsizetype maxSchemeLength = 32;
 
     QStringView m_text;
     NextStop<bool (*)(QChar)> m_bracket{m_text, &isBracket};
     NextStop<bool (*)(QChar)> m_bracketOrNewline{m_text, &isBracketOrNewline};
     NextStop<bool (*)(QChar)> m_parenthesisOrNewline{m_text, &isParenthesisOrNewline};
     NextStop<bool (*)(QChar)> m_newline{m_text, &isNewline};
+    NextStop<bool (*)(QChar)> m_autolinkStop{m_text, &isAutolinkStop};
 };
 
 // "[name.tld…]" not followed by "(": a letter or digit, letters, digits and hyphens, a full stop, at least two

@@ -1,6 +1,7 @@
 #include "updates/RichText.h"
 
 #include <QColor>
+#include <QFontDatabase>
 #include <QList>
 #include <QTextBlock>
 #include <QTextCharFormat>
@@ -28,10 +29,53 @@ void styleLinks(QTextDocument& document, const QTextCharFormat& style,
     }
 }
 
+void replaceImagesWithText(QTextDocument& document)
+{
+    // Each image is one character; its alternative text takes its place, in the format around it (a linked image
+    // stays a link).
+    QList<std::pair<int, QTextCharFormat>> images;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.isValid() && fragment.charFormat().isImageFormat()) {
+                for (int i = 0; i < fragment.length(); ++i) {
+                    images.append({fragment.position() + i, fragment.charFormat()});
+                }
+            }
+        }
+    }
+    // From the last, so that the positions before it stay where they were.
+    for (auto it = images.crbegin(); it != images.crend(); ++it) {
+        const auto& [position, image] = *it;
+        const QString alternative = image.stringProperty(QTextFormat::ImageAltText);
+        QTextCharFormat text = image;
+        text.setObjectType(QTextFormat::NoObject);
+        for (const int property : {QTextFormat::ImageName, QTextFormat::ImageAltText, QTextFormat::ImageTitle,
+                                   QTextFormat::ImageWidth, QTextFormat::ImageHeight, QTextFormat::ImageQuality}) {
+            text.clearProperty(property);
+        }
+        QTextCursor cursor(&document);
+        cursor.setPosition(position);
+        cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+        cursor.insertText(alternative, text);
+    }
+}
+
 RichText richTextFromMarkdown(const QString& markdown)
 {
     QTextDocument document;
     document.setMarkdown(markdown, QTextDocument::MarkdownNoHTML);
+    replaceImagesWithText(document);
+
+    // The reader marks code as fixed-pitch; the desktop's own fixed-width font is named so that the HTML carries
+    // it, with the generic family behind it for a desktop that lacks it.
+    QTextCharFormat codeStyle;
+    QStringList fixedFamilies{QFontDatabase::systemFont(QFontDatabase::FixedFont).family(),
+                              QStringLiteral("monospace")};
+    fixedFamilies.removeDuplicates();
+    codeStyle.setFontFamilies(fixedFamilies);
+    codeStyle.setFontFixedPitch(true);
+    styleLinks(document, codeStyle, [](const QTextCharFormat& format) { return format.fontFixedPitch(); });
 
     QTextCharFormat linkStyle;
     linkStyle.setForeground(QColor(Qt::blue));

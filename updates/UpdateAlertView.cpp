@@ -9,6 +9,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextCharFormat>
 #include <QTextDocument>
 #include <QUrl>
@@ -30,6 +33,7 @@ QString withLinkColor(const QString& html, const QColor& color)
 {
     QTextDocument document;
     document.setHtml(html);
+    replaceImagesWithText(document); // the label would load them
     QTextCharFormat linkStyle;
     linkStyle.setForeground(color);
     styleLinks(document, linkStyle, [](const QTextCharFormat& format) { return format.isAnchor(); });
@@ -65,7 +69,15 @@ UpdateAlertView::UpdateAlertView(UpdateService& updater, QWidget* parent)
     m_notice->setTextInteractionFlags(Qt::TextBrowserInteraction);
     // Only web addresses leave the program, and only through the service.
     connect(m_notice, &QLabel::linkActivated, this, [this](const QString& link) { m_updater.openLink(QUrl(link)); });
-    layout->addWidget(m_notice);
+    m_noticeScroll = new QScrollArea(this);
+    m_noticeScroll->setObjectName(QStringLiteral("noticeScroll"));
+    m_noticeScroll->setFrameShape(QFrame::NoFrame);
+    m_noticeScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_noticeScroll->setWidgetResizable(true);
+    m_noticeScroll->setWidget(m_notice);
+    m_noticeScroll->viewport()->setAutoFillBackground(false);
+    m_notice->setAutoFillBackground(false);
+    layout->addWidget(m_noticeScroll);
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(buttonSpacing);
@@ -91,7 +103,7 @@ UpdateAlertView::UpdateAlertView(UpdateService& updater, QWidget* parent)
 void UpdateAlertView::sync()
 {
     const std::optional<RichText> text = m_updater.updateText();
-    m_notice->setVisible(text.has_value());
+    m_noticeScroll->setVisible(text.has_value());
     m_notice->setText(text ? withLinkColor(text->html, blue(palette())) : QString());
     fitHeight();
 }
@@ -141,12 +153,29 @@ void UpdateAlertView::restyle()
     m_title->setFont(headline);
 }
 
-// The width is fixed; the height follows the wrapped notice.
+// The width is fixed; the height follows the wrapped notice, up to the height of the screen, past which the notice
+// scrolls.
 void UpdateAlertView::fitHeight()
 {
     QLayout* content = layout();
+    const int noticeWidth = alertWidth - 2 * inset;
+    int noticeHeight = 0;
+    if (!m_noticeScroll->isHidden()) {
+        noticeHeight = m_notice->heightForWidth(noticeWidth);
+        m_noticeScroll->setFixedHeight(noticeHeight);
+    }
     content->activate();
-    const int height =
+    const int natural =
         content->hasHeightForWidth() ? content->heightForWidth(alertWidth) : content->sizeHint().height();
+    const QScreen* shownOn = screen();
+    // The window manager's frame takes its part of the screen too (known once the alert has been shown).
+    const int room = shownOn ? shownOn->availableGeometry().height() - (frameGeometry().height() - height()) : natural;
+    int height = natural;
+    if (natural > room && noticeHeight > 0) {
+        const int excess = natural - room;
+        m_noticeScroll->setFixedHeight(std::max(noticeHeight - excess, fontMetrics().height()));
+        content->activate();
+        height = content->hasHeightForWidth() ? content->heightForWidth(alertWidth) : content->sizeHint().height();
+    }
     setFixedHeight(height);
 }

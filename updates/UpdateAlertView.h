@@ -4,11 +4,12 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class UpdateService;
 
 // The changed update notice with its two choices: Download (Return) and Dismiss (Escape). Whoever presents the
 // alert shows and hides it as the service's showUpdateAlert says; the alert only writes the service, and reads
-// nothing but the notice text.
+// nothing but the notice text. It is never taller than the screen: a long notice scrolls inside it.
 class UpdateAlertView : public QDialog
 {
     Q_OBJECT
@@ -38,6 +39,7 @@ private:
     QLabel* m_icon = nullptr;
     QLabel* m_title = nullptr;
     QLabel* m_notice = nullptr;
+    QScrollArea* m_noticeScroll = nullptr;
     QPushButton* m_dismissButton = nullptr;
     QPushButton* m_downloadButton = nullptr;
 };

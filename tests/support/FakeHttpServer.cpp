@@ -7,6 +7,8 @@
 
 #include <zlib.h>
 
+#include <memory>
+
 namespace {
 
 constexpr qsizetype kMaxHeaderBytes = 64 * 1024;
@@ -300,7 +302,15 @@ void FakeHttpServer::send(QTcpSocket* socket, const Response& response, bool hea
         return;
     }
 
+    if (response.endlessBody) {
+        sendEndless(socket);
+        return;
+    }
     const QByteArray data = serialize(response, headOnly, closeAfter);
+    if (response.trickleMs > 0) {
+        trickle(socket, data, response.trickleMs, closeAfter);
+        return;
+    }
     if (response.dropAfterBytes >= 0) {
         socket->write(data.left(response.dropAfterBytes));
         socket->flush();
@@ -317,6 +327,49 @@ void FakeHttpServer::send(QTcpSocket* socket, const Response& response, bool hea
         forget(socket);
         socket->disconnectFromHost();
     }
+}
+
+void FakeHttpServer::trickle(QTcpSocket* socket, const QByteArray& data, int intervalMs, bool closeAfter)
+{
+    m_busy.insert(socket);
+    auto* timer = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [this, socket, timer, data, sent, closeAfter] {
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            timer->deleteLater();
+            return;
+        }
+        socket->write(data.mid((*sent)++, 1));
+        if (*sent < data.size()) {
+            return;
+        }
+        timer->deleteLater();
+        m_busy.remove(socket);
+        if (closeAfter) {
+            forget(socket);
+            socket->disconnectFromHost();
+        } else {
+            processBuffered(socket);
+        }
+    });
+    timer->start(intervalMs);
+}
+
+void FakeHttpServer::sendEndless(QTcpSocket* socket)
+{
+    // Only a little is queued at a time: the body goes out as fast as the client reads it, and no faster.
+    static const QByteArray chunk = QByteArray::number(64 * 1024, 16) + "\r\n" + QByteArray(64 * 1024, ' ') + "\r\n";
+    m_busy.insert(socket);
+    ++m_endlessAnswers;
+    const auto topUp = [this, socket] {
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * chunk.size()) {
+            socket->write(chunk);
+            m_endlessBytesSent += chunk.size();
+        }
+    };
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+    connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+    topUp();
 }
 
 void FakeHttpServer::forget(QTcpSocket* socket)

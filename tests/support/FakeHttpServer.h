@@ -38,6 +38,8 @@ public:
         int delayMs = 0;                                  // wait before answering
         bool dropConnection = false;                      // close the socket without answering
         int dropAfterBytes = -1;                          // >= 0: send this many bytes of the full answer, then close
+        int trickleMs = 0;                                // > 0: send the answer one byte at a time, this far apart
+        bool endlessBody = false; // status 200 and a chunked body that never ends, sent as fast as it is taken
     };
 
     using Handler = std::function<Response(const Request&)>;
@@ -56,6 +58,9 @@ public:
     void enqueue(Response response);
 
     const QList<Request>& requests() const { return m_requests; }
+    // How many endless bodies were begun, and how many of their bytes went out, over all connections.
+    int endlessAnswers() const { return m_endlessAnswers; }
+    qint64 endlessBytesSent() const { return m_endlessBytesSent; }
     void clearRequests() { m_requests.clear(); }
 
 Q_SIGNALS:
@@ -68,6 +73,8 @@ private:
     void processBuffered(QTcpSocket* socket);
     Response nextResponse(const Request& request);
     void send(QTcpSocket* socket, const Response& response, bool headOnly, bool closeAfter);
+    void trickle(QTcpSocket* socket, const QByteArray& data, int intervalMs, bool closeAfter);
+    void sendEndless(QTcpSocket* socket);
     void forget(QTcpSocket* socket);
 
     QTcpServer* m_server;
@@ -75,7 +82,9 @@ private:
     QList<Response> m_queue;
     QList<Request> m_requests;
     QMap<QTcpSocket*, QByteArray> m_buffers;
-    QSet<QTcpSocket*> m_busy; // connections whose current answer is delayed
+    QSet<QTcpSocket*> m_busy; // connections whose current answer is delayed or still going out
+    int m_endlessAnswers = 0;
+    qint64 m_endlessBytesSent = 0;
 };
 
 // Gzip-compresses `data` (RFC 1952), as a cloud answer with Content-Encoding: gzip carries it.

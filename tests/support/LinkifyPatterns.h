@@ -1,7 +1,8 @@
 #pragma once
 
 // The rules of linkify written as regular expressions, for the tests and the fuzzer to hold the hand-written scan
-// against. Links already written in Markdown are found by the last pattern; only matches outside them are rewritten.
+// against. Links already written in Markdown (autolinks included) are found by the last pattern; only matches outside
+// them are rewritten.
 
 #include <QList>
 #include <QRegularExpression>
@@ -19,7 +20,8 @@ inline QString linkifyWithPatterns(const QString& text)
     static const QRegularExpression address(QStringLiteral(R"re((?<!\()(?<!\])\bhttps?://[^\s\)>]+)re"), options);
     static const QRegularExpression link(
         QStringLiteral(R"re(\[(?:[^\[\]]|\[[^\[\]]*\])*\](?:\([^)\n]*\)|\[[^\[\]\n]*\]))re"
-                       R"re(|(?m:^ {0,3}\[[^\[\]\n]+\]:[^\n]*))re"),
+                       R"re(|(?m:^ {0,3}\[[^\[\]\n]+\]:[^\n]*))re"
+                       R"re(|<[a-zA-Z][a-zA-Z0-9+.\-]{1,31}:[^\x00-\x20<>\x7f]*>)re"),
         options);
     const auto rewrite = [](const QString& in, const QRegularExpression& pattern, auto replacement) {
         QList<QRegularExpressionMatch> links;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "cli/Invocation.h"
+#include "model/Records.h"
+#include "service/SensiboClient.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One state change to send: the property as the cloud names it, and its new value.
+struct PlannedChange {
+    QString property;
+    ACValue value;
+};
+
+struct SettingPlan {
+    QList<PlannedChange> changes; // in the order given
+    QStringList notes;            // settings that leave the device as it is ("temp +1" at the range's end)
+    QString error;                // a setting or value the device does not take: then nothing may be sent
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Turns `set`'s pairs into state changes for `device`, checking each value against what the device offers in its
+// mode at that point, with the panel's rules: the mode a pair sets counts for the pairs after it.
+SettingPlan planSettings(const SensiboDevice& device, const QList<SettingArgument>& settings);
