@@ -2,10 +2,12 @@
 
 #include "app/PanelWindow.h"
 #include "app/TrayToolTip.h"
+#include "panel/FocusRingStyle.h"
 #include "panel/MenuBarView.h"
 #include "platform/LoginItem.h"
 #include "tray/DesktopTrayHosts.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QMenu>
@@ -33,6 +35,9 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     , m_hosts(makeTrayHosts(options))
     , m_trayMenu(std::make_unique<QMenu>())
 {
+    if (!qobject_cast<FocusRingStyle*>(QApplication::style())) {
+        QApplication::setStyle(new FocusRingStyle); // the application owns it
+    }
     m_panel = new MenuBarView(
         m_service, m_updater, [this] { openSettings(); }, controlWidth);
     m_panelWindow = std::make_unique<PanelWindow>(

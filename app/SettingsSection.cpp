@@ -16,14 +16,15 @@ constexpr int rowVerticalMargin = 7;
 constexpr int rowMinimumHeight = 36;
 constexpr int headerIndent = 4;
 
+} // namespace
+
 // The card sits a little lighter than the window in a light theme and a little lighter still in a dark one, as the
 // grouped forms of desktop settings do.
-QColor cardColor(const QPalette& palette)
+QColor SettingsSection::cardColor(const QPalette& palette)
 {
     return isDark(palette) ? blend(QColor(Qt::white), palette.color(QPalette::Window), 0.06)
                            : blend(QColor(Qt::white), palette.color(QPalette::Window), 0.75);
 }
-} // namespace
 
 SettingsSection::SettingsSection(const QString& title, QWidget* parent)
     : QWidget(parent)

@@ -17,6 +17,9 @@ public:
 
     void addRow(QWidget* row);
 
+    // The card's colour under the rows: texts on it must read against it.
+    static QColor cardColor(const QPalette& palette);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;

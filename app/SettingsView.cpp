@@ -443,9 +443,15 @@ void SettingsView::restyle()
     const QPalette& pal = palette();
     const QFont caption = captionFont(font());
     const int symbolSize = QFontMetrics(caption).height();
+    // The form's texts stand on the sections' cards, which are lighter than the window.
+    const QColor card = SettingsSection::cardColor(pal);
+    const QColor secondary = readableOn(secondaryColor(pal), card, textContrast);
+    const QColor green = readableOn(systemGreen(pal), card, textContrast);
+    const QColor red = readableOn(systemRed(pal), card, textContrast);
+    const QColor blue = readableOn(systemBlue(pal), card, textContrast);
     for (QLabel* label : std::as_const(m_helpLines)) {
         label->setFont(caption);
-        setTextColor(label, secondaryColor(pal));
+        setTextColor(label, secondary);
     }
     m_apiSettingsLink->setFont(caption);
 
@@ -453,14 +459,13 @@ void SettingsView::restyle()
                           static_cast<QWidget*>(m_updateAvailableText), static_cast<QWidget*>(m_lastChecked)}) {
         text->setFont(caption);
     }
-    setTextColor(m_devicesText, systemGreen(pal));
-    m_devicesIcon->setPixmap(symbolPixmap(QStringLiteral("checkmark.circle.fill"), systemGreen(pal), symbolSize));
-    setTextColor(m_errorText, systemRed(pal));
-    m_errorIcon->setPixmap(symbolPixmap(QStringLiteral("xmark.circle.fill"), systemRed(pal), symbolSize));
-    setTextColor(m_updateAvailableText, systemBlue(pal));
-    m_updateAvailableIcon->setPixmap(
-        symbolPixmap(QStringLiteral("arrow.down.circle.fill"), systemBlue(pal), symbolSize));
-    setTextColor(m_lastChecked, secondaryColor(pal));
+    setTextColor(m_devicesText, green);
+    m_devicesIcon->setPixmap(symbolPixmap(QStringLiteral("checkmark.circle.fill"), green, symbolSize));
+    setTextColor(m_errorText, red);
+    m_errorIcon->setPixmap(symbolPixmap(QStringLiteral("xmark.circle.fill"), red, symbolSize));
+    setTextColor(m_updateAvailableText, blue);
+    m_updateAvailableIcon->setPixmap(symbolPixmap(QStringLiteral("arrow.down.circle.fill"), blue, symbolSize));
+    setTextColor(m_lastChecked, secondary);
 
     m_attribution->setFont(caption);
     setTextColor(m_attribution, secondaryColor(pal));

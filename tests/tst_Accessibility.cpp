@@ -1,7 +1,9 @@
 #include "app/PanelWindow.h"
+#include "app/SettingsSection.h"
 #include "app/SettingsView.h"
 #include "panel/MenuBarView.h"
 #include "panel/OptionMenuButton.h"
+#include "panel/PanelStyle.h"
 #include "panel/TemperatureStepper.h"
 #include "platform/LoginItem.h"
 #include "tests/support/CloudFixture.h"
@@ -58,6 +60,8 @@ private Q_SLOTS:
     void everyControlIsNamedWithItsRoleAndValue();
     void stepperAndMenusChangeFromTheAccessibilityLayer();
     void panelTakesTheFocusAndEscapeClosesOneLevel();
+    void textsAndFocusRingsStandOutInLightAndDark_data();
+    void textsAndFocusRingsStandOutInLightAndDark();
 
 private:
     QWidget* open(const QString& window);
@@ -212,6 +216,45 @@ void tst_Accessibility::panelTakesTheFocusAndEscapeClosesOneLevel()
     QVERIFY(m_panel->isVisible());
     QTest::keyClick(picker, Qt::Key_Escape);
     QVERIFY(!m_panel->isVisible());
+}
+
+void tst_Accessibility::textsAndFocusRingsStandOutInLightAndDark_data()
+{
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<QColor>("highlight");
+    QTest::newRow("light") << QColor(0xef, 0xef, 0xef) << QColor(Qt::black) << QColor(0x30, 0x8c, 0xc6);
+    QTest::newRow("white with a pale highlight")
+        << QColor(Qt::white) << QColor(0x20, 0x20, 0x20) << QColor(0xa0, 0xc8, 0xf0);
+    QTest::newRow("dark") << QColor(0x35, 0x35, 0x35) << QColor(Qt::white) << QColor(0x2a, 0x82, 0xda);
+    QTest::newRow("dark with a dark highlight")
+        << QColor(0x20, 0x20, 0x20) << QColor(0xdd, 0xdd, 0xdd) << QColor(0x1d, 0x3b, 0x5c);
+}
+
+void tst_Accessibility::textsAndFocusRingsStandOutInLightAndDark()
+{
+    QFETCH(QColor, window);
+    QFETCH(QColor, text);
+    QFETCH(QColor, highlight);
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Highlight, highlight);
+    QVERIFY(contrastRatio(focusRingColor(palette), window) >= 3);
+    for (const QColor& color :
+         {secondaryColor(palette), systemGreen(palette), systemRed(palette), systemBlue(palette)}) {
+        QVERIFY2(contrastRatio(color, window) >= 4.5, qPrintable(color.name()));
+    }
+
+    // The settings window's texts, on the window (footer) and on the sections' cards.
+    open("settings");
+    m_settings->setPalette(palette);
+    const QColor card = SettingsSection::cardColor(palette);
+    for (const auto& [name, background] : {std::pair{"version", window}, std::pair{"attribution", window},
+                                           std::pair{"devicesText", card}, std::pair{"lastChecked", card}}) {
+        const QColor color = m_settings->findChild<QWidget*>(name)->palette().color(QPalette::WindowText);
+        QVERIFY2(contrastRatio(color, background) >= 4.5, name);
+    }
 }
 
 QTEST_MAIN(tst_Accessibility)
