@@ -6,6 +6,7 @@
 #include "panel/BusySpinner.h"
 #include "panel/ElidedLabel.h"
 #include "panel/PanelStyle.h"
+#include "panel/StatusLabel.h"
 #include "panel/ToggleSwitch.h"
 #include "platform/LoginItem.h"
 #include "platform/PreferenceKeys.h"
@@ -252,11 +253,12 @@ QWidget* SettingsView::buildApiSection()
     connectLayout->addStretch();
     m_connectSpinner = smallSpinner(connectRow, QStringLiteral("connectSpinner"));
     connectLayout->addWidget(m_connectSpinner);
-    m_devicesText = new QLabel;
+    m_devicesText = new StatusLabel;
     m_devicesText->setObjectName(QStringLiteral("devicesText"));
     m_devicesStatus = symbolLabel(connectRow, m_devicesIcon, m_devicesText, QStringLiteral("devicesStatus"));
     connectLayout->addWidget(m_devicesStatus);
     m_errorText = new ElidedLabel;
+    Accessibility::markStatus(m_errorText);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     // Shrinks to what the row leaves, never grows past the message itself.
     m_errorText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);

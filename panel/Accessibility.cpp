@@ -2,11 +2,30 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QLabel>
 #include <QMenu>
 #include <QVariant>
 
 namespace {
 constexpr auto hiddenProperty = "kelvoAccessibleHidden";
+constexpr auto statusProperty = "kelvoAccessibleStatus";
+
+// A status line: a notification, which screen readers speak when it shows.
+class Status : public QAccessibleWidget
+{
+public:
+    explicit Status(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::Notification)
+    {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return static_cast<QLabel*>(widget())->text();
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
 
 // A widget whose children are read without the ones left out.
 class FilteredChildren : public QAccessibleWidget
@@ -51,6 +70,12 @@ QAccessibleInterface* factory(const QString& className, QObject* object)
         return nullptr;
     }
     auto* widget = static_cast<QWidget*>(object);
+    // Asked for the object's own class first, before Qt's interfaces for the classes it derives from.
+    if (className == QLatin1String(object->metaObject()->className()) && widget->property(statusProperty).toBool()) {
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            return new Status(label);
+        }
+    }
     // Reached only by widgets that no more specific interface describes: containers.
     if (className == QLatin1String("QWidget")) {
         return new FilteredChildren(widget);
@@ -76,12 +101,33 @@ void hide(QWidget* widget)
     widget->setProperty(hiddenProperty, true);
 }
 
+void markStatus(QWidget* widget)
+{
+    installFactory();
+    widget->setProperty(statusProperty, true);
+}
+
 void announce(QWidget* widget)
 {
-    QAccessibleEvent changed(widget, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
-    QAccessibleEvent alert(widget, QAccessible::Alert);
-    QAccessible::updateAccessibility(&alert);
+    // Screen readers present a notification when it shows; one already shown shows anew with its news.
+    for (const auto type : {QAccessible::NameChanged, QAccessible::ObjectShow, QAccessible::Alert}) {
+        QAccessibleEvent event(widget, type);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void setName(QWidget* widget, const QString& name)
+{
+    if (widget->accessibleName() != name) {
+        widget->setAccessibleName(name);
+    }
+}
+
+void setDescription(QWidget* widget, const QString& description)
+{
+    if (widget->accessibleDescription() != description) {
+        widget->setAccessibleDescription(description);
+    }
 }
 
 } // namespace Accessibility

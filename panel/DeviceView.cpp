@@ -137,6 +137,7 @@ QWidget* DeviceView::buildFooter()
     layout->setContentsMargins(sectionMargin, sectionMargin, sectionMargin, sectionMargin);
 
     m_footerError = new ElidedLabel(footer);
+    Accessibility::markStatus(m_footerError);
     m_footerError->setObjectName(QStringLiteral("footerError"));
     m_refreshButton = footerButton(QStringLiteral("refreshButton"), QStringLiteral("Refresh"));
     m_settingsButton = footerButton(QStringLiteral("settingsButton"), QStringLiteral("Settings"));
@@ -218,9 +219,10 @@ void DeviceView::sync()
             readings.append(text->accessibleName().isEmpty() ? text->text() : text->accessibleName());
         }
     }
-    m_header->setAccessibleName(selected ? deviceName(*selected) : QString());
-    m_header->setAccessibleDescription(readings.join(QStringLiteral(", ")));
-    window()->setAccessibleDescription(
+    Accessibility::setName(m_header, selected ? deviceName(*selected) : QString());
+    Accessibility::setDescription(m_header, readings.join(QStringLiteral(", ")));
+    Accessibility::setDescription(
+        window(),
         selected ? QStringList{deviceName(*selected), readings.join(QStringLiteral(", "))}.join(QStringLiteral(": "))
                  : QString());
 
@@ -250,13 +252,13 @@ void DeviceView::syncReadings(const std::optional<SensiboDevice>& device)
         const QString unit = device->acState && device->acState->temperatureUnit ? *device->acState->temperatureUnit
                                                                                  : QStringLiteral("C");
         m_temperatureText->setText(formatTemperature(*measurements->temperature, unit));
-        m_temperatureText->setAccessibleName(QStringLiteral("Room temperature ") + m_temperatureText->text());
+        Accessibility::setName(m_temperatureText, QStringLiteral("Room temperature ") + m_temperatureText->text());
     }
 
     const QString humidity = measurements && measurements->humidity ? humidityText(*measurements->humidity) : QString();
     m_humidityReading->setVisible(!humidity.isEmpty());
     m_humidityText->setText(humidity);
-    m_humidityText->setAccessibleName(humidity.isEmpty() ? QString() : QStringLiteral("Humidity ") + humidity);
+    Accessibility::setName(m_humidityText, humidity.isEmpty() ? QString() : QStringLiteral("Humidity ") + humidity);
 
     const auto& connection = device->connectionStatus;
     m_connectionStatus->setVisible(connection.has_value());

@@ -4,6 +4,7 @@
 #include "panel/BusySpinner.h"
 #include "panel/DeviceView.h"
 #include "panel/PanelStyle.h"
+#include "panel/StatusLabel.h"
 #include "platform/SymbolIcons.h"
 #include "service/SensiboService.h"
 
@@ -27,18 +28,19 @@ QVBoxLayout* stateLayout(QWidget* state)
     return layout;
 }
 
-QLabel* centredLabel(const QString& text, const QString& objectName, QWidget* parent)
+// A status reports an outcome, which assistive technology is told of.
+QLabel* centredLabel(const QString& text, const QString& objectName, QWidget* parent, bool status = false)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = status ? new StatusLabel(text, parent) : new QLabel(text, parent);
     label->setObjectName(objectName);
     label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     label->setTextFormat(Qt::PlainText);
     return label;
 }
 
-QLabel* wrappedLabel(const QString& text, const QString& objectName, QWidget* parent)
+QLabel* wrappedLabel(const QString& text, const QString& objectName, QWidget* parent, bool status = false)
 {
-    QLabel* label = centredLabel(text, objectName, parent);
+    QLabel* label = centredLabel(text, objectName, parent, status);
     label->setWordWrap(true);
     return label;
 }
@@ -112,8 +114,8 @@ QWidget* MenuBarView::buildMessageState()
     QVBoxLayout* layout = stateLayout(state);
     m_messageIcon = centredLabel(QString(), QStringLiteral("messageIcon"), state);
     Accessibility::hide(m_messageIcon);
-    m_messageText = wrappedLabel(QString(), QStringLiteral("errorText"), state);
-    m_noDevicesText = centredLabel(QStringLiteral("No devices found"), QStringLiteral("noDevicesText"), state);
+    m_messageText = wrappedLabel(QString(), QStringLiteral("errorText"), state, true);
+    m_noDevicesText = centredLabel(QStringLiteral("No devices found"), QStringLiteral("noDevicesText"), state, true);
 
     auto* buttons = new QHBoxLayout;
     auto* retry = new QPushButton(QStringLiteral("Retry"), state);

@@ -1,5 +1,6 @@
 #include "panel/OptionMenuButton.h"
 
+#include "panel/Accessibility.h"
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
 
@@ -144,7 +145,7 @@ void OptionMenuButton::setCurrent(const QString& value, const QString& name)
 {
     const bool renamed = name != text();
     setText(name);
-    setAccessibleDescription(name);
+    Accessibility::setDescription(this, name);
     m_current = value;
     checkCurrent();
     if (renamed) {

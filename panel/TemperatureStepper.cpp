@@ -1,5 +1,6 @@
 #include "panel/TemperatureStepper.h"
 
+#include "panel/Accessibility.h"
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
 #include "service/DeviceCapabilities.h"
@@ -165,7 +166,7 @@ void TemperatureStepper::setValue(qint64 current, const QString& unit, qint64 lo
     m_lowest = lowest;
     m_highest = highest;
     m_value->setText(text);
-    setAccessibleDescription(text); // the value with its unit, as it is shown
+    Accessibility::setDescription(this, text); // the value with its unit, as it is shown
     m_minus->setEnabled(DeviceCapabilities::stepTemperature(current, -1, {lowest, highest}) != current);
     m_plus->setEnabled(DeviceCapabilities::stepTemperature(current, +1, {lowest, highest}) != current);
     if (changed) {

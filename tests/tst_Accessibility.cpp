@@ -136,6 +136,7 @@ void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue_data()
                                      {QAccessible::EditableText, "^API Key$", "^test-key$"},
                                      {QAccessible::Link, "^Open Sensibo API Settings$", ""},
                                      {QAccessible::Button, "^Save & Connect$", ""},
+                                     {QAccessible::Notification, "^2 devices found$", ""},
                                      {QAccessible::Heading, "^Updates$", ""},
                                      {QAccessible::CheckBox, "^Launch automatically at login$", ""},
                                      {QAccessible::Link, "^Ada Maker$", ""},
