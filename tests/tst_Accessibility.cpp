@@ -9,12 +9,9 @@
 #include "tests/support/CloudFixture.h"
 #include "updates/UpdateService.h"
 
-#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
-#include <QComboBox>
 #include <QCoroTask>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -59,7 +56,6 @@ private Q_SLOTS:
     void everyControlIsNamedWithItsRoleAndValue_data();
     void everyControlIsNamedWithItsRoleAndValue();
     void stepperAndMenusChangeFromTheAccessibilityLayer();
-    void panelTakesTheFocusAndEscapeClosesOneLevel();
     void textsAndFocusRingsStandOutInLightAndDark_data();
     void textsAndFocusRingsStandOutInLightAndDark();
 
@@ -201,22 +197,6 @@ void tst_Accessibility::stepperAndMenusChangeFromTheAccessibilityLayer()
     QVERIFY(QAccessible::queryAccessibleInterface(mode)->state().hasPopup);
     mode->menu()->actions().at(1)->trigger();
     QTRY_COMPARE(QAccessible::queryAccessibleInterface(mode)->text(QAccessible::Value), "Heat");
-}
-
-void tst_Accessibility::panelTakesTheFocusAndEscapeClosesOneLevel()
-{
-    open("panel");
-    QTRY_VERIFY(m_panel->isActiveWindow());
-    auto* picker = m_panel->findChild<QComboBox*>("devicePicker");
-    QTRY_COMPARE(QApplication::focusWidget(), picker);
-
-    picker->showPopup();
-    QTRY_VERIFY(picker->view()->isVisible());
-    QTest::keyClick(picker->view(), Qt::Key_Escape);
-    QTRY_VERIFY(!picker->view()->isVisible());
-    QVERIFY(m_panel->isVisible());
-    QTest::keyClick(picker, Qt::Key_Escape);
-    QVERIFY(!m_panel->isVisible());
 }
 
 void tst_Accessibility::textsAndFocusRingsStandOutInLightAndDark_data()
