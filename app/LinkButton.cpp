@@ -1,5 +1,6 @@
 #include "app/LinkButton.h"
 
+#include "panel/Accessibility.h"
 #include "panel/PanelStyle.h"
 
 #include <QAccessible>
@@ -39,24 +40,12 @@ public:
         }
     }
 };
-
-QAccessibleInterface* linkAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("LinkButton") && object && object->isWidgetType()) {
-        return new LinkAccessible(static_cast<LinkButton*>(object));
-    }
-    return nullptr;
-}
 } // namespace
 
 LinkButton::LinkButton(const QString& text, QWidget* parent)
     : QAbstractButton(parent)
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(linkAccessible);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled)
+    Accessibility::describeClass<LinkButton, LinkAccessible>();
     setAttribute(Qt::WA_Hover); // repainted as the pointer comes and goes
     setText(text);
     setAccessibleName(text);

@@ -1,5 +1,7 @@
 #include "app/PanelWindow.h"
 
+#include "panel/Accessibility.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -29,15 +31,6 @@ constexpr int iconExtent = 32;
 constexpr int layoutPasses = 8;
 
 enum class Side { Below, Above, RightOf, LeftOf };
-
-// For assistive technology the panel is a window of the application, named and activated like any other.
-QAccessibleInterface* panelAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("PanelWindow") && object && object->isWidgetType()) {
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
-    }
-    return nullptr;
-}
 
 // Where the panel goes relative to the icon: away from the bar the icon sits in.
 Side sideFor(const QRect& area, const QRect& available)
@@ -114,11 +107,8 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     : QWidget(parent, windowFlagsFor(usableKind(kind)))
     , m_kind(usableKind(kind))
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(panelAccessible);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled)
+    // For assistive technology the panel is a window of the application, named and activated like any other.
+    Accessibility::describeClass<PanelWindow, Accessibility::WithRole<QAccessible::Window>>();
     setWindowTitle(QStringLiteral("Kelvo"));
     setAccessibleName(QStringLiteral("Kelvo"));
     auto* layout = new QVBoxLayout(this);

@@ -62,15 +62,6 @@ BusySpinner* smallSpinner(QWidget* parent, const QString& objectName)
     return spinner;
 }
 
-// For assistive technology the window is a dialog, not an anonymous filler.
-QAccessibleInterface* settingsAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("SettingsView") && object && object->isWidgetType()) {
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Dialog);
-    }
-    return nullptr;
-}
-
 QLabel* plainLabel(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -93,11 +84,8 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
     if (!m_openUrl) {
         m_openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(settingsAccessible);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled)
+    // For assistive technology the window is a dialog, not an anonymous filler.
+    Accessibility::describeClass<SettingsView, Accessibility::WithRole<QAccessible::Dialog>>();
     setWindowTitle(QStringLiteral("Kelvo Settings"));
 
     auto* form = new QWidget;

@@ -10,23 +10,6 @@ namespace {
 constexpr auto hiddenProperty = "kelvoAccessibleHidden";
 constexpr auto statusProperty = "kelvoAccessibleStatus";
 
-// A status line: a notification, which screen readers speak when it shows.
-class Status : public QAccessibleWidget
-{
-public:
-    explicit Status(QLabel* label)
-        : QAccessibleWidget(label, QAccessible::Notification)
-    {}
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
-            return static_cast<QLabel*>(widget())->text();
-        }
-        return QAccessibleWidget::text(t);
-    }
-};
-
 // A widget whose children are read without the ones left out.
 class FilteredChildren : public QAccessibleWidget
 {
@@ -73,7 +56,8 @@ QAccessibleInterface* factory(const QString& className, QObject* object)
     // Asked for the object's own class first, before Qt's interfaces for the classes it derives from.
     if (className == QLatin1String(object->metaObject()->className()) && widget->property(statusProperty).toBool()) {
         if (auto* label = qobject_cast<QLabel*>(widget)) {
-            return new Status(label);
+            // A status line: a notification, which screen readers speak when it shows.
+            return new Accessibility::LabelWithRole<QAccessible::Notification>(label);
         }
     }
     // Reached only by widgets that no more specific interface describes: containers.

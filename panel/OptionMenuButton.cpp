@@ -55,24 +55,13 @@ private:
     OptionMenuButton* button() const { return static_cast<OptionMenuButton*>(widget()); }
 };
 
-QAccessibleInterface* optionMenuAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("OptionMenuButton") && object && object->isWidgetType()) {
-        return new OptionMenuAccessible(static_cast<OptionMenuButton*>(object));
-    }
-    return nullptr;
-}
 } // namespace
 
 OptionMenuButton::OptionMenuButton(QWidget* parent)
     : QAbstractButton(parent)
     , m_menu(new QMenu(this))
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(optionMenuAccessible);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled)
+    Accessibility::describeClass<OptionMenuButton, OptionMenuAccessible>();
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);

@@ -50,14 +50,6 @@ private:
     TemperatureStepper* stepper() const { return static_cast<TemperatureStepper*>(widget()); }
 };
 
-QAccessibleInterface* stepperAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("TemperatureStepper") && object && object->isWidgetType()) {
-        return new StepperAccessible(static_cast<TemperatureStepper*>(object));
-    }
-    return nullptr;
-}
-
 QToolButton* makeStepButton(const QString& accessibleName, QWidget* parent)
 {
     auto* button = new QToolButton(parent);
@@ -89,11 +81,7 @@ TemperatureStepper::TemperatureStepper(QWidget* parent)
     , m_value(new QLabel(this))
     , m_plus(makeStepButton(QStringLiteral("Raise temperature"), this))
 {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(stepperAccessible);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled)
+    Accessibility::describeClass<TemperatureStepper, StepperAccessible>();
     setFocusPolicy(Qt::TabFocus);
 
     auto* layout = new QHBoxLayout(this);
