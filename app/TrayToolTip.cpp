@@ -1,5 +1,6 @@
 #include "app/TrayToolTip.h"
 
+#include "model/ReadingText.h"
 #include "panel/DisplayNames.h"
 #include "service/SensiboService.h"
 
@@ -20,7 +21,8 @@ QString trayToolTipBody(const SensiboService& service)
         const ACState& ac = *device->acState;
         state = ac.mode ? displayName(*ac.mode) : QStringLiteral("On");
         if (ac.targetTemperature) {
-            state += QStringLiteral(", %1°%2").arg(*ac.targetTemperature).arg(ac.temperatureUnit.value_or("C"));
+            state += QStringLiteral(", ") +
+                     targetTemperatureText(*ac.targetTemperature, ac.temperatureUnit.value_or(QStringLiteral("C")));
         }
     }
     QString body = deviceName(*device) + QStringLiteral(" — ") + state;

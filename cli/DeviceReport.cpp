@@ -49,8 +49,7 @@ QStringList stateParts(const SensiboDevice& device)
         parts.append(*state.mode);
     }
     if (state.targetTemperature) {
-        parts.append(QString::number(*state.targetTemperature) + QStringLiteral("°") +
-                     state.temperatureUnit.value_or(QString()));
+        parts.append(targetTemperatureText(*state.targetTemperature, state.temperatureUnit.value_or(QString())));
     }
     if (state.fanLevel) {
         parts.append(QStringLiteral("fan ") + *state.fanLevel);

@@ -13,6 +13,11 @@ QString formatTemperature(double celsius, const QString& unit)
     return QString::fromLatin1(digits) + (fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
 }
 
+QString targetTemperatureText(qint64 target, const QString& unit)
+{
+    return QString::number(target) + QStringLiteral("°") + unit;
+}
+
 QString humidityText(double humidity)
 {
     const double whole = std::trunc(humidity);

@@ -10,6 +10,9 @@
 // Celsius. Whole degrees as printf's "%.0f" writes them: halves go to the even neighbour, -0.3 gives "-0°C".
 QString formatTemperature(double celsius, const QString& unit);
 
+// A target temperature as the cloud holds it, in the unit it names: 22 and "C" → "22°C".
+QString targetTemperatureText(qint64 target, const QString& unit);
+
 // The relative humidity's integer part (towards zero) and "%": 51.9 → "51%". Empty for a value that is not a
 // finite number a 64-bit integer holds.
 QString humidityText(double humidity);

@@ -1,5 +1,6 @@
 #include "panel/TemperatureStepper.h"
 
+#include "model/ReadingText.h"
 #include "panel/Accessibility.h"
 #include "panel/PanelStyle.h"
 #include "platform/SymbolIcons.h"
@@ -148,7 +149,7 @@ void TemperatureStepper::paintEvent(QPaintEvent*)
 
 void TemperatureStepper::setValue(qint64 current, const QString& unit, qint64 lowest, qint64 highest)
 {
-    const QString text = QString::number(current) + QStringLiteral("°") + unit;
+    const QString text = targetTemperatureText(current, unit);
     const bool changed = text != m_value->text();
     m_current = current;
     m_lowest = lowest;
