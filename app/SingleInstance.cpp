@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include "platform/InstanceSocket.h"
+#include "platform/LockLeftovers.h"
 #include "platform/Preferences.h"
 
 #include <QDeadlineTimer>
@@ -59,6 +60,9 @@ SingleInstance::Role SingleInstance::claim()
         if (m_lock->tryLock(0)) {
             listen();
             return Role::First;
+        }
+        if (removeLockLeftover(*m_lock)) {
+            continue; // nobody answers behind it, whatever listens at the socket
         }
         if (askRunningInstanceToOpen()) {
             return Role::HandedOver;

@@ -1,9 +1,11 @@
 #include "platform/Preferences.h"
 #include "platform/AtomicWrite.h"
 #include "platform/ConfigHome.h"
+#include "platform/LockLeftovers.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QLockFile>
 
@@ -50,6 +52,22 @@ QString lockFailure(QLockFile::LockError error, const QString& lockPath)
     default:
         return QStringLiteral("could not create %1").arg(lockPath);
     }
+}
+
+// Waits for another writer to finish; a lock left by a writer that was killed while taking it is taken over.
+bool takeLock(QLockFile& lock)
+{
+    const QDeadlineTimer deadline(lockTimeoutMs);
+    while (!lock.tryLock(100)) {
+        if (lock.error() != QLockFile::LockFailedError) {
+            return false;
+        }
+        removeLockLeftover(lock);
+        if (deadline.hasExpired()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Takes group and other access away from the folder; never gives any.
@@ -197,7 +215,7 @@ bool Preferences::save(QString* reason)
     // Another program may write the same file: read what it holds now, and change only the keys this run changed.
     const QString lockPath = filePath() + QStringLiteral(".lock");
     QLockFile lock(lockPath);
-    if (!lock.tryLock(lockTimeoutMs)) {
+    if (!takeLock(lock)) {
         *reason = lockFailure(lock.error(), lockPath);
         return false;
     }

@@ -43,8 +43,12 @@ int writePreferencesForever(const QString& directory)
         ++counter;
         // Two writes a turn, the payload first: the file may hold counter N with payload N, or, between the two,
         // counter N with payload N + 1, and nothing else.
-        preferences.setText(QLatin1String(payloadKey), payloadFor(counter));
-        preferences.setText(QLatin1String(counterKey), QString::number(counter));
+        if (!preferences.setText(QLatin1String(payloadKey), payloadFor(counter))
+            || !preferences.setText(QLatin1String(counterKey), QString::number(counter))) {
+            // Announcing a write that did not happen would blame the wrong side.
+            std::fprintf(stderr, "write failed: %s\n", qPrintable(preferences.lastError()));
+            return 3;
+        }
         std::printf("%lld\n", static_cast<long long>(counter));
         std::fflush(stdout);
     }

@@ -5,11 +5,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // What a path holds: a file's bytes, a folder's names, or where a link points.
@@ -64,6 +68,8 @@ private Q_SLOTS:
     void failedWriteLeavesTheFileAsItWas_data();
     void failedWriteLeavesTheFileAsItWas();
     void writesKeepWhatAnotherProgramSaved();
+    void aLockIsTakenOverOnlyFromTheDead_data();
+    void aLockIsTakenOverOnlyFromTheDead();
 };
 
 void tst_Preferences::neverWrittenKeysReadAsAbsentOrFalse()
@@ -289,6 +295,56 @@ void tst_Preferences::writesKeepWhatAnotherProgramSaved()
     QVERIFY(last.value(QStringLiteral("useMonochromeIcons")) == std::optional<PreferenceValue>(false));
     QVERIFY(last.value(QStringLiteral("autoCheckForUpdates")) == std::optional<PreferenceValue>(false));
     QCOMPARE(last.text(QStringLiteral("sensiboAPIKey")), std::nullopt); // the file was gone: nobody's key
+}
+
+void tst_Preferences::aLockIsTakenOverOnlyFromTheDead_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<bool>("written");
+    // A writer killed right after creating the lock file leaves it empty, and nobody holds it.
+    QTest::newRow("empty, left by a killed writer") << "empty" << true;
+    // A living writer between creating the file and writing its name into it.
+    QTest::newRow("empty, held by a living writer") << "empty, held" << false;
+    QTest::newRow("a living writer's lock") << "live" << false;
+}
+
+void tst_Preferences::aLockIsTakenOverOnlyFromTheDead()
+{
+    QFETCH(QString, holder);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    Preferences preferences(dir.path());
+    const QString lockPath = preferences.filePath() + QStringLiteral(".lock");
+    QLockFile live(lockPath);
+    int held = -1;
+    if (holder == QLatin1String("live")) {
+        QVERIFY(live.tryLock());
+    } else {
+        held = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        QVERIFY(held >= 0);
+        if (holder == QLatin1String("empty, held")) {
+            QVERIFY(::flock(held, LOCK_EX | LOCK_NB) == 0);
+        } else {
+            ::close(held);
+            held = -1;
+        }
+    }
+    // Old enough not to be caught between the two steps of a living writer.
+    QFile lockFile(lockPath);
+    QVERIFY(lockFile.open(QIODevice::ReadWrite));
+    QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+    lockFile.close();
+
+    QCOMPARE(preferences.setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("key")), written);
+    QCOMPARE(Preferences(dir.path()).text(QStringLiteral("sensiboAPIKey")).has_value(), written);
+    if (!written) {
+        QVERIFY2(preferences.lastError().contains(QStringLiteral("another program holds")),
+                 qPrintable(preferences.lastError()));
+        QVERIFY(QFileInfo::exists(lockPath));
+    }
+    if (held >= 0) {
+        ::close(held);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Preferences)

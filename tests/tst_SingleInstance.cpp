@@ -56,12 +56,17 @@ void tst_SingleInstance::secondStartHandsOverToTheFirst()
 }
 
 // Something else listening on the path (a Kelvo that crashed and left its socket behind looks the same) holds no
-// lock: Kelvo takes over the path instead of leaving.
+// lock: Kelvo takes over the path instead of leaving. An empty lock file, as a Kelvo killed while taking the lock
+// leaves it, holds nobody back either.
 void tst_SingleInstance::aListenerWithoutTheLockIsNoKelvo()
 {
     const QString name = m_dir->filePath(QStringLiteral("instance.socket"));
     QLocalServer stranger;
     QVERIFY(stranger.listen(name));
+    QFile leftover(name + QStringLiteral(".lock"));
+    QVERIFY(leftover.open(QIODevice::WriteOnly));
+    QVERIFY(leftover.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+    leftover.close();
 
     SingleInstance kelvo(name);
     QCOMPARE(kelvo.claim(), SingleInstance::Role::First);
