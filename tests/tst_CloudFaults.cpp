@@ -94,8 +94,8 @@ private Q_SLOTS:
     void fiveMegabytesOfDevicesDecode();
     void fiveMegabytesOfPaddingDecode();
     void rateLimitStorm();
-    void answerSlowerThanTheTimeout();
-    void trickleEndsAtTheDeadline();
+    void slowAnswersEndAsTimeouts_data();
+    void slowAnswersEndAsTimeouts();
     void endlessBodyEndsAtTheCap();
     void networkGoneAndBack();
     void preferencesSurviveKillDuringWrite();
@@ -331,33 +331,33 @@ void tst_CloudFaults::rateLimitStorm()
     serveFault(fault, QStringLiteral("Rate limited — try again later"), 8);
 }
 
-void tst_CloudFaults::answerSlowerThanTheTimeout()
+void tst_CloudFaults::slowAnswersEndAsTimeouts_data()
 {
-    FakeHttpServer::Response fault = respond(200, listOf(FakeSensiboCloud::defaultDevices()));
-    fault.delayMs = 3'000;
-    startService();
-    m_service->setRequestTimeout(300);
-    m_cloud->overrideDeviceList(fault);
-    QTRY_COMPARE(m_service->isLoading(), true);
-    const qsizetype first = m_loadEnds.size() + 1;
-    QTRY_VERIFY_WITH_TIMEOUT(m_loadEnds.size() >= first + 3, 30'000);
-    for (qsizetype i = first; i < m_loadEnds.size(); ++i) {
-        QCOMPARE(m_loadEnds.at(i).message, QStringLiteral("The request timed out."));
-        QCOMPARE(m_loadEnds.at(i).devices, m_goodList);
-    }
-    checkRecovery();
-    checkCadence(m_loadStarts, "loads");
-    checkCadence(m_requests, "requests at the cloud");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("trickleMs");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("deadlineMs");        // 0: the service's own
+    QTest::addColumn<bool>("requestsCadence"); // the requests reaching the cloud keep the cadence too
+    QTest::newRow("answer slower than the timeout") << 3'000 << 0 << 300 << 0 << true;
+    // A byte every 20 ms never lets the silence timeout fire; the whole request still ends at its deadline.
+    QTest::newRow("trickle ends at the deadline") << 0 << 20 << 400 << 1'000 << false;
 }
 
-void tst_CloudFaults::trickleEndsAtTheDeadline()
+void tst_CloudFaults::slowAnswersEndAsTimeouts()
 {
-    // A byte every 20 ms never lets the silence timeout fire; the whole request still ends at its deadline.
+    QFETCH(int, delayMs);
+    QFETCH(int, trickleMs);
+    QFETCH(int, timeoutMs);
+    QFETCH(int, deadlineMs);
+    QFETCH(bool, requestsCadence);
     FakeHttpServer::Response fault = respond(200, listOf(FakeSensiboCloud::defaultDevices()));
-    fault.trickleMs = 20;
+    fault.delayMs = delayMs;
+    fault.trickleMs = trickleMs;
     startService();
-    m_service->setRequestTimeout(400);
-    m_service->setRequestDeadline(1'000);
+    m_service->setRequestTimeout(timeoutMs);
+    if (deadlineMs > 0) {
+        m_service->setRequestDeadline(deadlineMs);
+    }
     m_cloud->overrideDeviceList(fault);
     QTRY_COMPARE(m_service->isLoading(), true);
     const qsizetype first = m_loadEnds.size() + 1;
@@ -368,6 +368,9 @@ void tst_CloudFaults::trickleEndsAtTheDeadline()
     }
     checkRecovery();
     checkCadence(m_loadStarts, "loads");
+    if (requestsCadence) {
+        checkCadence(m_requests, "requests at the cloud");
+    }
 }
 
 void tst_CloudFaults::endlessBodyEndsAtTheCap()

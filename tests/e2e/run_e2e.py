@@ -885,14 +885,18 @@ class E2E:
                 if last_try:
                     raise
                 nudge = 1 - nudge
+        self.click_to_quit(x + nudge, y, "Quit")
+
+    def click_to_quit(self, x, y, what):
+        """Clicks `what` at (x, y); Kelvo must end with status 0."""
         self.kelvo_may_exit = True
-        self.click(x + nudge, y)
+        self.click(x, y)
         try:
             code = self.kelvo_process.wait(timeout=STEP_TIMEOUT)
         except subprocess.TimeoutExpired:
-            self.fail(f"Kelvo did not end within {STEP_TIMEOUT:.0f} s of a click on Quit")
+            self.fail(f"Kelvo did not end within {STEP_TIMEOUT:.0f} s of a click on {what}")
         if code != 0:
-            self.fail(f"Kelvo ended with status {code} after Quit, not 0")
+            self.fail(f"Kelvo ended with status {code} after {what}, not 0")
         self.processes = [(n, p) for n, p in self.processes if p is not self.kelvo_process]
 
     def step5_quit(self):
@@ -962,15 +966,7 @@ class E2E:
             return found[2] if in_order else None
 
         quit_entry = self.see('"Open Kelvo", "Settings..." and "Quit Kelvo" in the menu', self.menu, entries, shot)
-        self.kelvo_may_exit = True
-        self.click(quit_entry.cx, quit_entry.cy)
-        try:
-            code = self.kelvo_process.wait(timeout=STEP_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            self.fail(f'Kelvo did not end within {STEP_TIMEOUT:.0f} s of a click on "Quit Kelvo"')
-        if code != 0:
-            self.fail(f'Kelvo ended with status {code} after "Quit Kelvo", not 0')
-        self.processes = [(n, p) for n, p in self.processes if p is not self.kelvo_process]
+        self.click_to_quit(quit_entry.cx, quit_entry.cy, '"Quit Kelvo"')
 
     def step7_xembed_menu(self):
         self.start_kelvo(3)
