@@ -3,6 +3,9 @@ MAKEFLAGS += --no-print-directory
 BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+# CI builds with WERROR=ON: every warning is an error there.
+WERROR ?= OFF
+CMAKE_FLAGS += -DKELVO_WERROR=$(WERROR)
 PYTHON ?= /usr/bin/python3
 E2E = $(PYTHON) tests/e2e/run_e2e.py $(BUILD_DIR)
 
@@ -53,7 +56,7 @@ bench: deps
 ASAN_DIR ?= build-asan
 SANITIZE = -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
 test-asan: deps
-	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE)" \
+	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DKELVO_WERROR=$(WERROR) \
 		-DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" >/dev/null
 	@cmake --build $(ASAN_DIR) -j$(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \

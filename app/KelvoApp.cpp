@@ -2,7 +2,7 @@
 
 #include "app/PanelWindow.h"
 #include "app/TrayToolTip.h"
-#include "panel/FocusRingStyle.h"
+#include "ui/FocusRingStyle.h"
 #include "panel/MenuBarView.h"
 #include "platform/LoginItem.h"
 #include "tray/DesktopTrayHosts.h"

@@ -1,6 +1,6 @@
 #include "app/PanelWindow.h"
 
-#include "panel/Accessibility.h"
+#include "ui/Accessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -134,7 +134,7 @@ QCoro::Task<int> CommandSession::set(const Invocation& invocation)
     bool changed = false;
     for (const PlannedChange& change : plan.changes) {
         const StateChangeOutcome outcome =
-            co_await m_client.changeState(m_options.apiKey, device.id, change.property, change.value);
+            co_await m_client.changeState(m_options.apiKey, device.id, change.setting, change.value);
         if (outcome.kind == StateChangeOutcome::Kind::Confirmed || outcome.kind == StateChangeOutcome::Kind::Accepted) {
             changed = true;
             continue;

@@ -1,29 +1,26 @@
 #include "cli/SettingPlan.h"
 
+#include "model/DeviceCapabilities.h"
 #include "model/ReadingText.h"
-#include "service/DeviceCapabilities.h"
 
 #include <algorithm>
 #include <iterator>
 
 namespace {
 
-// A setting as typed, and the acState property it changes.
-struct Setting {
-    const char* word;
-    const char* property;
-    const char* listName; // how an error names the device's choices
+// A setting chosen from the device's list, and how an error names that list.
+struct ChoiceSetting {
+    ACSetting setting;
+    const char* listName;
     QStringList (*choices)(const SensiboDevice&);
-    std::optional<QString> ACState::*field;
 };
 
-const Setting textSettings[] = {
-    {"mode", "mode", "modes", DeviceCapabilities::modes, &ACState::mode},
-    {"fan", "fanLevel", "fan levels", DeviceCapabilities::fanLevels, &ACState::fanLevel},
-    {"swing", "swing", "swing settings", DeviceCapabilities::swingModes, &ACState::swing},
-    {"hswing", "horizontalSwing", "horizontal swing settings", DeviceCapabilities::horizontalSwingModes,
-     &ACState::horizontalSwing},
-    {"light", "light", "light settings", DeviceCapabilities::lightModes, &ACState::light},
+const ChoiceSetting choiceSettings[] = {
+    {ACSetting::Mode, "modes", DeviceCapabilities::modes},
+    {ACSetting::FanLevel, "fan levels", DeviceCapabilities::fanLevels},
+    {ACSetting::Swing, "swing settings", DeviceCapabilities::swingModes},
+    {ACSetting::HorizontalSwing, "horizontal swing settings", DeviceCapabilities::horizontalSwingModes},
+    {ACSetting::Light, "light settings", DeviceCapabilities::lightModes},
 };
 
 QString inMode(const SensiboDevice& device)
@@ -66,7 +63,7 @@ public:
             return fail(QStringLiteral("power takes on, off or toggle, not \"%1\"").arg(value));
         }
         state().on = power == u"toggle" ? !state().on : power == u"on";
-        m_plan.changes.append({QStringLiteral("on"), state().on});
+        m_plan.changes.append({ACSetting::Power, state().on});
         return true;
     }
 
@@ -98,11 +95,11 @@ public:
             return true;
         }
         state().targetTemperature = target;
-        m_plan.changes.append({QStringLiteral("targetTemperature"), target});
+        m_plan.changes.append({ACSetting::TargetTemperature, target});
         return true;
     }
 
-    bool choice(const Setting& setting, const QString& value)
+    bool choice(const ChoiceSetting& setting, const QString& value)
     {
         const QStringList choices = setting.choices(m_device);
         const QString listName = QLatin1String(setting.listName);
@@ -112,11 +109,11 @@ public:
         const QString choice = findChoice(choices, value);
         if (choice.isEmpty()) {
             return fail(QStringLiteral("%1 has no %2 \"%3\"%4; its %5: %6")
-                            .arg(m_name, QLatin1String(setting.word), value, inMode(m_device), listName,
+                            .arg(m_name, commandWord(setting.setting), value, inMode(m_device), listName,
                                  choices.join(QStringLiteral(", "))));
         }
-        state().*(setting.field) = choice;
-        m_plan.changes.append({QLatin1String(setting.property), choice});
+        applySetting(state(), setting.setting, choice);
+        m_plan.changes.append({setting.setting, choice});
         return true;
     }
 
@@ -142,16 +139,16 @@ SettingPlan planSettings(const SensiboDevice& device, const QList<SettingArgumen
 {
     Planner planner(device);
     for (const SettingArgument& argument : settings) {
-        const QString word = argument.setting.toLower();
-        const auto setting = std::find_if(std::begin(textSettings), std::end(textSettings),
-                                          [&](const Setting& s) { return word == QLatin1String(s.word); });
+        const std::optional<ACSetting> setting = settingFromCommandWord(argument.setting);
+        const auto choice = std::find_if(std::begin(choiceSettings), std::end(choiceSettings),
+                                         [&](const ChoiceSetting& s) { return setting == s.setting; });
         bool planned = false;
-        if (word == u"power") {
+        if (setting == ACSetting::Power) {
             planned = planner.power(argument.value);
-        } else if (word == u"temp") {
+        } else if (setting == ACSetting::TargetTemperature) {
             planned = planner.temperature(argument.value);
-        } else if (setting != std::end(textSettings)) {
-            planned = planner.choice(*setting, argument.value);
+        } else if (choice != std::end(choiceSettings)) {
+            planned = planner.choice(*choice, argument.value);
         } else {
             planned = planner.fail(QStringLiteral("unknown setting \"%1\"; the settings are power, mode, temp, fan, "
                                                   "swing, hswing and light")

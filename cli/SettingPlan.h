@@ -1,16 +1,16 @@
 #pragma once
 
 #include "cli/Invocation.h"
+#include "model/ACSetting.h"
 #include "model/Records.h"
-#include "service/SensiboClient.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// One state change to send: the property as the cloud names it, and its new value.
+// One state change to send.
 struct PlannedChange {
-    QString property;
+    ACSetting setting;
     ACValue value;
 };
 

@@ -1,13 +1,13 @@
 #include "panel/ClimateControls.h"
 
-#include "panel/Accessibility.h"
 #include "panel/DisplayNames.h"
-#include "panel/OptionMenuButton.h"
-#include "panel/PanelStyle.h"
-#include "panel/TemperatureStepper.h"
-#include "panel/ToggleSwitch.h"
-#include "platform/SymbolIcons.h"
 #include "service/SensiboService.h"
+#include "ui/Accessibility.h"
+#include "ui/OptionMenuButton.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
+#include "ui/TemperatureStepper.h"
+#include "ui/ToggleSwitch.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -52,19 +52,19 @@ ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QW
         addRow(QStringLiteral("horizontalSwingRow"), QStringLiteral("H. Swing"), m_horizontalSwingMenu, true);
     m_lightRow = addRow(QStringLiteral("lightRow"), QStringLiteral("Light"), m_lightSwitch, false);
 
-    connect(m_powerSwitch, &ToggleSwitch::switchRequested, this, [this](bool on) { change(QStringLiteral("on"), on); });
+    connect(m_powerSwitch, &ToggleSwitch::switchRequested, this, [this](bool on) { change(ACSetting::Power, on); });
     connect(m_modeMenu, &OptionMenuButton::optionChosen, this,
-            [this](const QString& value) { change(QStringLiteral("mode"), value); });
+            [this](const QString& value) { change(ACSetting::Mode, value); });
     connect(m_stepper, &TemperatureStepper::stepRequested, this,
-            [this](qint64 value) { change(QStringLiteral("targetTemperature"), value); });
+            [this](qint64 value) { change(ACSetting::TargetTemperature, value); });
     connect(m_fanMenu, &OptionMenuButton::optionChosen, this,
-            [this](const QString& value) { change(QStringLiteral("fanLevel"), value); });
+            [this](const QString& value) { change(ACSetting::FanLevel, value); });
     connect(m_swingMenu, &OptionMenuButton::optionChosen, this,
-            [this](const QString& value) { change(QStringLiteral("swing"), value); });
+            [this](const QString& value) { change(ACSetting::Swing, value); });
     connect(m_horizontalSwingMenu, &OptionMenuButton::optionChosen, this,
-            [this](const QString& value) { change(QStringLiteral("horizontalSwing"), value); });
+            [this](const QString& value) { change(ACSetting::HorizontalSwing, value); });
     connect(m_lightSwitch, &ToggleSwitch::switchRequested, this,
-            [this](bool on) { change(QStringLiteral("light"), on ? QStringLiteral("on") : QStringLiteral("off")); });
+            [this](bool on) { change(ACSetting::Light, on ? QStringLiteral("on") : QStringLiteral("off")); });
 
     connect(&m_service, &SensiboService::devicesChanged, this, &ClimateControls::sync);
     connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &ClimateControls::sync);
@@ -116,10 +116,10 @@ void ClimateControls::setRowIcon(const Row& row, const QString& symbol, const QC
     row.icon->setPixmap(symbolPixmap(symbol, color, iconSize, devicePixelRatioF()));
 }
 
-void ClimateControls::change(const QString& property, ACValue value)
+void ClimateControls::change(ACSetting setting, ACValue value)
 {
     // Started, not awaited: the service shows the change at once and reports any failure itself.
-    m_service.updateACState(property, std::move(value));
+    m_service.updateACState(setting, std::move(value));
 }
 
 void ClimateControls::sync()

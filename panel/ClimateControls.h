@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/SensiboClient.h"
+#include "model/ACSetting.h"
 
 #include <QWidget>
 
@@ -39,7 +39,7 @@ private:
 
     Row addRow(const QString& name, const QString& label, QWidget* control, bool fillsBox);
     void setRowIcon(const Row& row, const QString& symbol, const QColor& color);
-    void change(const QString& property, ACValue value);
+    void change(ACSetting setting, ACValue value);
 
     SensiboService& m_service;
     int m_controlWidth;

@@ -1,12 +1,12 @@
 #include "panel/DeviceView.h"
 
-#include "panel/Accessibility.h"
+#include "ui/Accessibility.h"
 #include "panel/ClimateControls.h"
 #include "panel/DevicePicker.h"
 #include "panel/DisplayNames.h"
-#include "panel/ElidedLabel.h"
-#include "panel/PanelStyle.h"
-#include "platform/SymbolIcons.h"
+#include "ui/ElidedLabel.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
 #include "service/SensiboService.h"
 #include "updates/UpdateService.h"
 

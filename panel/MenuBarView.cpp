@@ -1,11 +1,11 @@
 #include "panel/MenuBarView.h"
 
-#include "panel/Accessibility.h"
-#include "panel/BusySpinner.h"
+#include "ui/Accessibility.h"
+#include "ui/BusySpinner.h"
 #include "panel/DeviceView.h"
-#include "panel/PanelStyle.h"
-#include "panel/StatusLabel.h"
-#include "platform/SymbolIcons.h"
+#include "ui/PanelStyle.h"
+#include "ui/StatusLabel.h"
+#include "ui/SymbolIcons.h"
 #include "service/SensiboService.h"
 
 #include <QHBoxLayout>

@@ -178,13 +178,13 @@ std::optional<QUrl> SensiboClient::deviceListAddress(const QString& apiKey) cons
 }
 
 std::optional<QUrl> SensiboClient::stateChangeAddress(const QString& apiKey, const QString& deviceId,
-                                                      const QString& property) const
+                                                      ACSetting setting) const
 {
-    if (!isSafePiece(apiKey) || !isSafePiece(deviceId) || !isSafePiece(property)) {
+    if (!isSafePiece(apiKey) || !isSafePiece(deviceId)) {
         return std::nullopt;
     }
-    return parseAddress(m_baseURL + QStringLiteral("/pods/") + deviceId + QStringLiteral("/acStates/") + property +
-                        QStringLiteral("?apiKey=") + apiKey);
+    return parseAddress(m_baseURL + QStringLiteral("/pods/") + deviceId + QStringLiteral("/acStates/") +
+                        wireName(setting) + QStringLiteral("?apiKey=") + apiKey);
 }
 
 QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, CancelToken cancel)
@@ -220,11 +220,11 @@ QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, Cancel
     }
 }
 
-QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QString deviceId, QString property,
+QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QString deviceId, ACSetting setting,
                                                            ACValue value, CancelToken cancel)
 {
     using Kind = StateChangeOutcome::Kind;
-    const auto url = stateChangeAddress(apiKey, deviceId, property);
+    const auto url = stateChangeAddress(apiKey, deviceId, setting);
     if (!url) {
         co_return StateChangeOutcome{Kind::NotSent, {}, {}};
     }
@@ -241,7 +241,7 @@ QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QStri
         co_return StateChangeOutcome{Kind::Failed, {}, answer.transferError};
     }
     if (answer.status != 200) {
-        co_return StateChangeOutcome{Kind::Failed, {}, QStringLiteral("Failed to update ") + property};
+        co_return StateChangeOutcome{Kind::Failed, {}, QStringLiteral("Failed to update ") + wireName(setting)};
     }
     const auto decoded = decodeACStateResponse(answer.body);
     if (!decoded.ok()) {

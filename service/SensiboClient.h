@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/ACSetting.h"
 #include "model/Records.h"
 #include "platform/CancelToken.h"
 
@@ -9,13 +10,9 @@
 #include <QUrl>
 
 #include <optional>
-#include <variant>
 
 class QNetworkAccessManager;
 class QNetworkReply;
-
-// The value of one state change, as it goes into "newValue": a JSON Boolean, string or integer.
-using ACValue = std::variant<bool, QString, qint64>;
 
 struct DeviceListOutcome {
     std::optional<QList<SensiboDevice>> devices; // set on success, possibly empty
@@ -59,11 +56,10 @@ public:
 
     // The assembled addresses, or nothing when they do not parse.
     std::optional<QUrl> deviceListAddress(const QString& apiKey) const;
-    std::optional<QUrl> stateChangeAddress(const QString& apiKey, const QString& deviceId,
-                                           const QString& property) const;
+    std::optional<QUrl> stateChangeAddress(const QString& apiKey, const QString& deviceId, ACSetting setting) const;
 
     QCoro::Task<DeviceListOutcome> listDevices(QString apiKey, CancelToken cancel = {});
-    QCoro::Task<StateChangeOutcome> changeState(QString apiKey, QString deviceId, QString property, ACValue value,
+    QCoro::Task<StateChangeOutcome> changeState(QString apiKey, QString deviceId, ACSetting setting, ACValue value,
                                                 CancelToken cancel = {});
 
 private:

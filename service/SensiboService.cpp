@@ -1,46 +1,16 @@
 #include "service/SensiboService.h"
 
+#include "model/DeviceCapabilities.h"
 #include "platform/Observable.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
 #include "platform/Sleep.h"
-#include "service/DeviceCapabilities.h"
 
 #include <algorithm>
 
 #ifndef KELVO_SENSIBO_API_URL
 #define KELVO_SENSIBO_API_URL "https://home.sensibo.com/api/v2"
 #endif
-
-namespace {
-
-// Sets one field of a state from a property name and value; a name Kelvo does not know, or a value of another
-// type, changes nothing.
-void apply(ACState& state, const QString& property, const ACValue& value)
-{
-    const auto* text = std::get_if<QString>(&value);
-    if (property == u"on") {
-        if (const auto* on = std::get_if<bool>(&value)) {
-            state.on = *on;
-        }
-    } else if (property == u"targetTemperature") {
-        if (const auto* degrees = std::get_if<qint64>(&value)) {
-            state.targetTemperature = *degrees;
-        }
-    } else if (text && property == u"mode") {
-        state.mode = *text;
-    } else if (text && property == u"fanLevel") {
-        state.fanLevel = *text;
-    } else if (text && property == u"swing") {
-        state.swing = *text;
-    } else if (text && property == u"horizontalSwing") {
-        state.horizontalSwing = *text;
-    } else if (text && property == u"light") {
-        state.light = *text;
-    }
-}
-
-} // namespace
 
 SensiboService::SensiboService(Preferences& preferences, QNetworkAccessManager* network, QString baseURL,
                                QObject* parent)
@@ -254,7 +224,7 @@ QCoro::Task<> SensiboService::refreshLoop(QPointer<SensiboService> service, Canc
     }
 }
 
-QCoro::Task<> SensiboService::updateACState(QString property, ACValue value)
+QCoro::Task<> SensiboService::updateACState(ACSetting setting, ACValue value)
 {
     if (!m_selectedDeviceId) {
         co_return;
@@ -268,12 +238,12 @@ QCoro::Task<> SensiboService::updateACState(QString property, ACValue value)
 
     const std::optional<ACState> previous = m_devices[index].acState;
     ACState state = previous.value_or(ACState{});
-    apply(state, property, value);
+    applySetting(state, setting, value);
     m_devices[index].acState = state;
     Q_EMIT devicesChanged();
 
     QPointer<SensiboService> self(this);
-    const StateChangeOutcome outcome = co_await m_client.changeState(m_apiKey, deviceId, property, value, m_lifetime);
+    const StateChangeOutcome outcome = co_await m_client.changeState(m_apiKey, deviceId, setting, value, m_lifetime);
     if (!self || m_lifetime.isCancelled()) {
         co_return;
     }

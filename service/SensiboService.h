@@ -82,7 +82,7 @@ public:
     // Replaces the periodic refresh: loads at once, then 30 s after each load ends.
     void startRefreshTask();
     // Changes one setting of the selected device: locally at once, then at the cloud.
-    QCoro::Task<> updateACState(QString property, ACValue value);
+    QCoro::Task<> updateACState(ACSetting setting, ACValue value);
 
     // For tests: the pause between refreshes.
     void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }

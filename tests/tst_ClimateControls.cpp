@@ -1,13 +1,13 @@
 #include "panel/ClimateControls.h"
-#include "panel/OptionMenuButton.h"
-#include "panel/PanelStyle.h"
-#include "panel/TemperatureStepper.h"
-#include "panel/ToggleSwitch.h"
 #include "platform/Preferences.h"
-#include "platform/SymbolIcons.h"
 #include "service/SensiboService.h"
 #include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
+#include "ui/OptionMenuButton.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
+#include "ui/TemperatureStepper.h"
+#include "ui/ToggleSwitch.h"
 
 #include <QCoroTask>
 #include <QJsonArray>
@@ -415,7 +415,7 @@ void tst_ClimateControls::iconsAndNamesFollowTheState()
     QCOMPARE(rowIcon("modeRow"), symbol("snowflake", primary));
     QVERIFY(changes().isEmpty()); // an absent mode is shown as cool, not set
 
-    QCoro::waitFor(m_service->updateACState("mode", QString("auto")));
+    QCoro::waitFor(m_service->updateACState(ACSetting::Mode, QString("auto")));
     QCOMPARE(rowIcon("modeRow"), symbol("arrow.triangle.2.circlepath", primary));
     m_fixture->cloud.setAcStateProperty("abc123", "mode",
                                         "smart"); // set on the unit itself; the cloud refuses it from us
@@ -423,7 +423,7 @@ void tst_ClimateControls::iconsAndNamesFollowTheState()
     QCOMPARE(mode->text(), "Smart");
     QCOMPARE(rowIcon("modeRow"), symbol("air.conditioner.horizontal", primary));
 
-    QCoro::waitFor(m_service->updateACState("mode", QString("cool")));
+    QCoro::waitFor(m_service->updateACState(ACSetting::Mode, QString("cool")));
     QCOMPARE(m_controls->findChild<OptionMenuButton*>("fanMenu")->text(), ""); // absent: only the chevron
     QCOMPARE(m_controls->findChild<OptionMenuButton*>("swingMenu")->text(), "Fixed Mid-Bottom");
     QCOMPARE(m_controls->findChild<OptionMenuButton*>("horizontalSwingMenu")->text(), "Off");
@@ -473,7 +473,7 @@ void tst_ClimateControls::everyControlIsNamedAndWorksFromTheKeyboard()
     QTRY_COMPARE(m_fixture->cloud.stateChangeCount(), 1);
     QCOMPARE(QJsonDocument::fromJson(changes().first().body), QJsonDocument(QJsonObject{{"newValue", false}}));
 
-    QCoro::waitFor(m_service->updateACState("on", true));
+    QCoro::waitFor(m_service->updateACState(ACSetting::Power, true));
     auto* mode = m_controls->findChild<OptionMenuButton*>("modeMenu");
     QTest::keyClick(mode, Qt::Key_Return);
     QTRY_VERIFY(mode->menu()->isVisible());

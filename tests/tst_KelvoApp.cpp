@@ -13,7 +13,7 @@ class FakeTrayIcon : public TrayIcon
     Q_OBJECT
 
 public:
-    void setIcon(const QIcon& icon) override { this->icon = icon; }
+    void setIcon(const QIcon& image) override { icon = image; }
     void setToolTip(const QString& title, const QString& body) override { toolTip = title + QLatin1Char('|') + body; }
     QIcon icon;
     QString toolTip;

@@ -1,12 +1,12 @@
 #include "panel/ClimateControls.h"
 #include "panel/DevicePicker.h"
-#include "panel/ElidedLabel.h"
 #include "panel/MenuBarView.h"
-#include "panel/PanelStyle.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
 #include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
+#include "ui/ElidedLabel.h"
+#include "ui/PanelStyle.h"
 #include "updates/UpdateService.h"
 
 #include <QComboBox>
@@ -486,13 +486,13 @@ void tst_MenuBarView::heightFollowsTheContent()
     QTRY_COMPARE(m_window->height(), m_view->height());
     const int on = m_view->height();
 
-    QCoro::waitFor(m_service->updateACState("on", false));
+    QCoro::waitFor(m_service->updateACState(ACSetting::Power, false));
     QTRY_VERIFY(m_view->height() < on);
     QTRY_COMPARE(m_window->height(), m_view->height());
     QCOMPARE(m_window->width(), MenuBarView::panelWidth);
 
     // Every row fits: nothing is squeezed below what it asks for.
-    QCoro::waitFor(m_service->updateACState("on", true));
+    QCoro::waitFor(m_service->updateACState(ACSetting::Power, true));
     QTRY_COMPARE(m_view->height(), on);
     for (QWidget* row : m_view->findChild<ClimateControls*>("climateControls")->findChildren<QWidget*>()) {
         if (row->objectName().endsWith("Row") && row->isVisible()) {

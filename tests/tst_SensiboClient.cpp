@@ -109,7 +109,8 @@ void tst_SensiboClient::stateChangeGoesOutExactly()
     QFETCH(ACValue, value);
     QFETCH(QByteArray, body);
 
-    QCoro::waitFor(m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), property, value));
+    QCoro::waitFor(m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"),
+                                         *settingFromWireName(property), value));
     QCOMPARE(m_cloud->requests().size(), 1);
     const auto& request = m_cloud->requests().first();
     QCOMPARE(request.method, QByteArray("PATCH"));
@@ -179,7 +180,7 @@ void tst_SensiboClient::gzipAnswersAreInflated()
     QCOMPARE(outcome.devices->size(), 2);
 
     const auto change = QCoro::waitFor(m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"),
-                                                             QStringLiteral("mode"), QStringLiteral("heat")));
+                                                             ACSetting::Mode, QStringLiteral("heat")));
     QCOMPARE(change.kind, Kind::Confirmed);
     QCOMPARE(change.confirmedState.mode, QStringLiteral("heat"));
 }
@@ -208,7 +209,7 @@ void tst_SensiboClient::brokenOrOversizedGzipIsAFailure()
 
     m_cloud->overrideStateChange(answer);
     const auto change = QCoro::waitFor(
-        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), QStringLiteral("on"), true));
+        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), ACSetting::Power, true));
     QCOMPARE(change.kind, Kind::Failed);
     QCOMPARE(change.message, message);
 }
@@ -249,7 +250,7 @@ void tst_SensiboClient::timeoutIsNotDescribedAsCanceled()
     const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
     QCOMPARE(outcome.message, QStringLiteral("The request timed out."));
     const auto change = QCoro::waitFor(
-        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), QStringLiteral("on"), true));
+        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), ACSetting::Power, true));
     QCOMPARE(change.message, QStringLiteral("The request timed out."));
 }
 
@@ -285,7 +286,7 @@ void tst_SensiboClient::piecesOutsideTheSafeSetDoNotParse()
         const auto list = QCoro::waitFor(m_client->listDevices(apiKey));
         QCOMPARE(list.message, QStringLiteral("Invalid URL"));
     }
-    const auto change = QCoro::waitFor(m_client->changeState(apiKey, deviceId, QStringLiteral("on"), true));
+    const auto change = QCoro::waitFor(m_client->changeState(apiKey, deviceId, ACSetting::Power, true));
     QCOMPARE(change.kind, Kind::NotSent);
     QVERIFY(change.message.isEmpty());
     QCOMPARE(m_cloud->requests().size(), 0);
@@ -319,8 +320,8 @@ void tst_SensiboClient::stateChangeOutcomes()
     QFETCH(int, kind);
     QFETCH(QString, message);
     m_cloud->overrideStateChange(respond(status, body));
-    const auto outcome = QCoro::waitFor(
-        m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"), property, QStringLiteral("x")));
+    const auto outcome = QCoro::waitFor(m_client->changeState(QStringLiteral("test-key"), QStringLiteral("abc123"),
+                                                              *settingFromWireName(property), QStringLiteral("x")));
     QCOMPARE(int(outcome.kind), kind);
     QCOMPARE(outcome.message, message);
     if (outcome.kind == Kind::Confirmed) {

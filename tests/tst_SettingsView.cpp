@@ -1,7 +1,7 @@
 #include "app/SettingsView.h"
-#include "panel/ElidedLabel.h"
-#include "panel/PanelStyle.h"
-#include "panel/ToggleSwitch.h"
+#include "ui/ElidedLabel.h"
+#include "ui/PanelStyle.h"
+#include "ui/ToggleSwitch.h"
 #include "platform/LoginItem.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
@@ -9,7 +9,7 @@
 #include "tests/support/FakeSensiboCloud.h"
 #include "tests/support/FakeSite.h"
 #include "updates/RichText.h"
-#include "updates/UpdateAlertView.h"
+#include "app/UpdateAlertView.h"
 #include "updates/UpdateService.h"
 
 #include <QApplication>

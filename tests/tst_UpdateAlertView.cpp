@@ -1,6 +1,6 @@
 #include "platform/Preferences.h"
 #include "updates/RichText.h"
-#include "updates/UpdateAlertView.h"
+#include "app/UpdateAlertView.h"
 #include "updates/UpdateService.h"
 
 #include <QDir>

@@ -281,14 +281,14 @@ void FakeHttpServer::answer(QTcpSocket* socket, const Request& request)
         if (!guard) {
             return; // the client went away while we waited
         }
-        QTcpSocket* socket = guard.data();
-        m_busy.remove(socket);
-        if (socket->state() != QAbstractSocket::ConnectedState) {
+        QTcpSocket* waiting = guard.data();
+        m_busy.remove(waiting);
+        if (waiting->state() != QAbstractSocket::ConnectedState) {
             return;
         }
-        send(socket, response, headOnly, closeAfter);
+        send(waiting, response, headOnly, closeAfter);
         if (guard) {
-            processBuffered(socket);
+            processBuffered(waiting);
         }
     });
 }

@@ -1,6 +1,6 @@
-#include "panel/FocusRingStyle.h"
+#include "ui/FocusRingStyle.h"
 
-#include "panel/PanelStyle.h"
+#include "ui/PanelStyle.h"
 
 #include <QPainter>
 #include <QStyleOption>

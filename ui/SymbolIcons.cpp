@@ -1,4 +1,4 @@
-#include "platform/SymbolIcons.h"
+#include "ui/SymbolIcons.h"
 
 #include <QFile>
 #include <QFontDatabase>

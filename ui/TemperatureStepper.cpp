@@ -1,10 +1,10 @@
-#include "panel/TemperatureStepper.h"
+#include "ui/TemperatureStepper.h"
 
 #include "model/ReadingText.h"
-#include "panel/Accessibility.h"
-#include "panel/PanelStyle.h"
-#include "platform/SymbolIcons.h"
-#include "service/DeviceCapabilities.h"
+#include "ui/Accessibility.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
+#include "model/DeviceCapabilities.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,6 +1,6 @@
-#include "panel/BusySpinner.h"
+#include "ui/BusySpinner.h"
 
-#include "panel/PanelStyle.h"
+#include "ui/PanelStyle.h"
 
 #include <QPainter>
 

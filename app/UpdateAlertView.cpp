@@ -1,6 +1,7 @@
-#include "updates/UpdateAlertView.h"
+#include "app/UpdateAlertView.h"
 
-#include "platform/SymbolIcons.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
 #include "updates/RichText.h"
 #include "updates/UpdateService.h"
 
@@ -21,12 +22,6 @@ namespace {
 constexpr int inset = 24;
 constexpr int itemSpacing = 16;
 constexpr int buttonSpacing = 12;
-
-QColor blue(const QPalette& palette)
-{
-    const bool dark = palette.color(QPalette::Window).lightnessF() < 0.5;
-    return dark ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x7a, 0xff);
-}
 
 // The notice with its links in `color`: the plain blue they come in is lost on a dark background.
 QString withLinkColor(const QString& html, const QColor& color)
@@ -104,7 +99,7 @@ void UpdateAlertView::sync()
 {
     const std::optional<RichText> text = m_updater.updateText();
     m_noticeScroll->setVisible(text.has_value());
-    m_notice->setText(text ? withLinkColor(text->html, blue(palette())) : QString());
+    m_notice->setText(text ? withLinkColor(text->html, systemBlue(palette())) : QString());
     fitHeight();
 }
 
@@ -147,7 +142,7 @@ void UpdateAlertView::changeEvent(QEvent* event)
 
 void UpdateAlertView::restyle()
 {
-    m_icon->setPixmap(symbolPixmap(QStringLiteral("arrow.down.circle.fill"), blue(palette()), iconSize));
+    m_icon->setPixmap(symbolPixmap(QStringLiteral("arrow.down.circle.fill"), systemBlue(palette()), iconSize));
     QFont headline = font();
     headline.setBold(true);
     m_title->setFont(headline);

@@ -1,4 +1,4 @@
-#include "service/DeviceCapabilities.h"
+#include "model/DeviceCapabilities.h"
 
 #include <algorithm>
 

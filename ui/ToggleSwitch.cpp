@@ -1,6 +1,6 @@
-#include "panel/ToggleSwitch.h"
+#include "ui/ToggleSwitch.h"
 
-#include "panel/PanelStyle.h"
+#include "ui/PanelStyle.h"
 
 #include <QPainter>
 #include <QPainterPath>

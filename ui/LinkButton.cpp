@@ -1,7 +1,7 @@
-#include "app/LinkButton.h"
+#include "ui/LinkButton.h"
 
-#include "panel/Accessibility.h"
-#include "panel/PanelStyle.h"
+#include "ui/Accessibility.h"
+#include "ui/PanelStyle.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,7 +1,7 @@
-#include "app/SettingsSection.h"
+#include "ui/SettingsSection.h"
 
-#include "panel/HeadingLabel.h"
-#include "panel/PanelStyle.h"
+#include "ui/HeadingLabel.h"
+#include "ui/PanelStyle.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "panel/StatusLabel.h"
+#include "ui/StatusLabel.h"
 
-#include "panel/Accessibility.h"
+#include "ui/Accessibility.h"
 
 StatusLabel::StatusLabel(const QString& text, QWidget* parent)
     : QLabel(text, parent)

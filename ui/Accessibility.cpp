@@ -1,4 +1,4 @@
-#include "panel/Accessibility.h"
+#include "ui/Accessibility.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

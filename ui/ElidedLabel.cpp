@@ -1,4 +1,4 @@
-#include "panel/ElidedLabel.h"
+#include "ui/ElidedLabel.h"
 
 #include <QEvent>
 #include <QFontMetricsF>

@@ -1,6 +1,6 @@
-#include "panel/HeadingLabel.h"
+#include "ui/HeadingLabel.h"
 
-#include "panel/Accessibility.h"
+#include "ui/Accessibility.h"
 
 HeadingLabel::HeadingLabel(const QString& text, QWidget* parent)
     : QLabel(text, parent)

@@ -1,6 +1,6 @@
-#include "panel/PanelStyle.h"
+#include "ui/PanelStyle.h"
 
-#include "panel/Accessibility.h"
+#include "ui/Accessibility.h"
 
 #include <QFontInfo>
 #include <QHBoxLayout>

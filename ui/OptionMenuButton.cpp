@@ -1,8 +1,8 @@
-#include "panel/OptionMenuButton.h"
+#include "ui/OptionMenuButton.h"
 
-#include "panel/Accessibility.h"
-#include "panel/PanelStyle.h"
-#include "platform/SymbolIcons.h"
+#include "ui/Accessibility.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
