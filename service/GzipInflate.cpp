@@ -30,6 +30,7 @@ InflateResult inflateGzip(const QByteArray& compressed, qsizetype limit)
         if (result.data.size() + produced > limit) {
             inflateEnd(&stream);
             result.data.clear();
+            result.tooLarge = true;
             result.error = QStringLiteral("The answer is too large: more than %1 MiB once decompressed.")
                                .arg(limit / (1024 * 1024));
             return result;

@@ -8,7 +8,8 @@
 struct InflateResult {
     bool ok = false;
     QByteArray data;
-    QString error; // a description a user can read, when !ok
+    QString error;         // a description a user can read, when !ok
+    bool tooLarge = false; // when !ok because the inflated answer passed the limit
 };
 
 inline constexpr qsizetype maxInflatedSize = 32 * 1024 * 1024;

@@ -3,6 +3,7 @@
 #include "model/ACSetting.h"
 #include "model/Records.h"
 #include "platform/CancelToken.h"
+#include "service/HttpTransfer.h"
 
 #include <QCoroTask>
 #include <QList>
@@ -12,7 +13,6 @@
 #include <optional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 
 struct DeviceListOutcome {
     std::optional<QList<SensiboDevice>> devices; // set on success, possibly empty
@@ -40,8 +40,6 @@ struct StateChangeOutcome {
 class SensiboClient
 {
 public:
-    static constexpr int timeoutMs = 60'000;  // the longest silence during a transfer
-    static constexpr int deadlineMs = 60'000; // the longest a whole request may take, however it trickles in
     // The most an answer may carry, as it comes over the wire; a gzip answer is held to it again once inflated.
     static constexpr qsizetype maxAnswerSize = 32 * 1024 * 1024;
     static inline const QString fields =
@@ -51,8 +49,8 @@ public:
 
     const QString& baseURL() const { return m_baseURL; }
     // For tests: how long a transfer may stay silent, and how long a whole request may take.
-    void setTimeout(int ms) { m_timeoutMs = ms; }
-    void setDeadline(int ms) { m_deadlineMs = ms; }
+    void setTimeout(int ms) { m_transfer.setTimeout(ms); }
+    void setDeadline(int ms) { m_transfer.setDeadline(ms); }
 
     // The assembled addresses, or nothing when they do not parse.
     std::optional<QUrl> deviceListAddress(const QString& apiKey) const;
@@ -63,8 +61,6 @@ public:
                                                 CancelToken cancel = {});
 
 private:
-    QNetworkAccessManager* m_network;
+    HttpTransfer m_transfer;
     QString m_baseURL;
-    int m_timeoutMs = timeoutMs;
-    int m_deadlineMs = deadlineMs;
 };

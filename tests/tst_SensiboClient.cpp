@@ -1,5 +1,6 @@
 #include "model/Decoding.h"
 #include "service/SensiboClient.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/FakeSensiboCloud.h"
 
 #include <QJsonDocument>
@@ -150,6 +151,7 @@ void tst_SensiboClient::deviceListStatusesBecomeTheirMessages()
     QFETCH(QString, message);
     m_cloud->overrideDeviceList(respond(status, body));
 
+    const CapturedLog log("kelvo.cloud");
     const auto outcome = QCoro::waitFor(m_client->listDevices(QStringLiteral("test-key")));
     if (message.isEmpty()) {
         QVERIFY(outcome.ok());
@@ -159,6 +161,10 @@ void tst_SensiboClient::deviceListStatusesBecomeTheirMessages()
         QVERIFY(!message.isEmpty());
         QCOMPARE(outcome.message, message);
     }
+    // A refusal or an undecodable answer leaves one debug line naming the request, never the key in its query.
+    QCOMPARE(log.lines.size(), message.isEmpty() ? 0 : 1);
+    QVERIFY(message.isEmpty() || log.lines.first().startsWith(u"GET /api/v2/users/me/pods: "));
+    QVERIFY(!log.lines.join(u'\n').contains(u"test-key"));
 }
 
 void tst_SensiboClient::redirectIsNotFollowed()
