@@ -1,5 +1,6 @@
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/FakeSite.h"
 #include "updates/UpdateService.h"
 
@@ -445,7 +446,7 @@ void tst_UpdateService::failedChecksChangeNothing_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("failure"); // "", "refused", "drop" or "slow"
+    QTest::addColumn<QString>("failure"); // "", "refused", "drop", "slow" or "trickle"
     QTest::addColumn<QStringList>("expected");
 
     const QString unreadable = QStringLiteral("[Update] Empty or unreadable response");
@@ -455,6 +456,10 @@ void tst_UpdateService::failedChecksChangeNothing_data()
                                         << QStringList{QStringLiteral("[Update] Network error: Connection closed")};
     QTest::newRow("timed out") << QByteArray("Kelvo 2") << 200 << QStringLiteral("slow")
                                << QStringList{QStringLiteral("[Update] Network error: The request timed out.")};
+    // A byte every 20 ms keeps the silence timeout away; the whole download still ends at its deadline.
+    QTest::newRow("trickling past the deadline")
+        << QByteArray("Kelvo 2") << 200 << QStringLiteral("trickle")
+        << QStringList{QStringLiteral("[Update] Network error: The request timed out.")};
     QTest::newRow("empty body") << QByteArray() << 200 << QString()
                                 << QStringList{QStringLiteral("[Update] HTTP 200, 0 bytes, suppressAlert=false"),
                                                unreadable};
@@ -497,14 +502,22 @@ void tst_UpdateService::failedChecksChangeNothing()
         launch.site().setDelayMs(10000);
         hooks.transferTimeout = 200ms;
     }
+    if (failure == QLatin1String("trickle")) {
+        launch.site().setTrickleMs(20);
+        hooks.transferDeadline = 300ms;
+    }
     const RichText pending{QStringLiteral("<p>pending</p>")};
     UpdateService& service =
         launch.start(hooks, failure == QLatin1String("refused") ? std::optional<QUrl>(refusingSite()) : std::nullopt);
     service.setUpdateText(pending);
+    const CapturedLog debug("kelvo.updates");
 
     QVERIFY(runToEnd(service.checkForUpdates(false)));
 
     QCOMPARE(launch.log(), expected);
+    // Beside the "[Update]" lines, one debug line of kelvo.updates says what went wrong.
+    QCOMPARE(debug.lines.size(), 1);
+    QVERIFY2(debug.lines.first().startsWith(QStringLiteral("GET /ac/updates.txt: ")), qPrintable(debug.lines.first()));
     const Preferences stored = launch.stored();
     QCOMPARE(stored.text(lastUpdateText), QStringLiteral("Kelvo 1.9 is out."));
     QVERIFY(!stored.value(lastUpdateCheckDate).has_value());

@@ -1,23 +1,18 @@
 #include "updates/UpdateService.h"
 
+#include "platform/Logging.h"
 #include "platform/Observable.h"
-
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
 #include "platform/Sleep.h"
 #include "updates/Linkify.h"
 #include "updates/RelativeDate.h"
 
-#include <QCoroNetworkReply>
 #include <QDesktopServices>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 constexpr auto noticePath = "/ac/updates.txt";
@@ -66,32 +61,10 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes)
     return text;
 }
 
-// Qt reports an HTTP error status as a reply error too; such a reply still carries the server's whole answer.
-bool isStatusError(QNetworkReply::NetworkError error)
-{
-    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
-           error == QNetworkReply::ProtocolInvalidOperationError ||
-           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-}
-
-QString describeFailure(const QNetworkReply& reply)
-{
-    // The transfer timeout is the only thing that aborts a notice fetch early, and Qt calls that "canceled".
-    if (reply.error() == QNetworkReply::OperationCanceledError) {
-        return QStringLiteral("The request timed out.");
-    }
-    return reply.errorString();
-}
-
 QLatin1String boolText(bool value)
 {
     return value ? QLatin1String("true") : QLatin1String("false");
 }
-
-struct Download {
-    QByteArray body;
-    bool tooLarge = false;
-};
 } // namespace
 
 UpdateService::UpdateService(Preferences& preferences, QNetworkAccessManager* network, QUrl site,
@@ -99,9 +72,12 @@ UpdateService::UpdateService(Preferences& preferences, QNetworkAccessManager* ne
     : QObject(parent)
     , m_preferences(preferences)
     , m_network(network)
+    , m_transfer(network, lcUpdates)
     , m_site(std::move(site))
     , m_hooks(std::move(hooks))
 {
+    m_transfer.setTimeout(static_cast<int>(m_hooks.transferTimeout.count()));
+    m_transfer.setDeadline(static_cast<int>(m_hooks.transferDeadline.count()));
     if (!m_hooks.log) {
         m_hooks.log = writeToStandardOutput;
     }
@@ -220,54 +196,38 @@ QCoro::Task<> UpdateService::checkForUpdates(bool suppressAlert)
         endCheck();
         co_return;
     }
-    QNetworkRequest request(address);
-    request.setTransferTimeout(static_cast<int>(m_hooks.transferTimeout.count()));
-    QNetworkReply* reply = m_network->get(request);
-
-    // Read as it arrives, so that an oversized answer is dropped once it passes the limit instead of being held.
-    // The state is shared because abort() may finish the reply, and resume this check, before the slot returns.
-    auto download = std::make_shared<Download>();
-    connect(reply, &QIODevice::readyRead, reply, [reply, download] {
-        if (download->tooLarge) {
-            return;
-        }
-        download->body += reply->readAll();
-        if (download->body.size() > maxNoticeBytes) {
-            download->tooLarge = true;
-            reply->abort();
-        }
-    });
-
+    // An error page is logged with its size, like a notice; and a site may move its notice.
+    const HttpRequest request{
+        .url = address, .maxAnswerSize = maxNoticeBytes, .readEveryStatus = true, .followRedirects = true};
     QPointer<UpdateService> self(this);
-    const auto onGone = connect(m_lifetime.state(), &CancelState::cancelled, reply, &QNetworkReply::abort);
-    co_await reply;
-    disconnect(onGone);
-    reply->deleteLater();
+    const HttpResult answer = co_await m_transfer.send(request, m_lifetime);
     if (!self || m_lifetime.isCancelled()) {
         co_return;
     }
 
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : -1;
-    if (!download->tooLarge) {
-        const QNetworkReply::NetworkError error = reply->error();
-        if (error != QNetworkReply::NoError && (status < 0 || !isStatusError(error))) {
-            log(QStringLiteral("[Update] Network error: ") + describeFailure(*reply));
-            endCheck();
-            co_return;
-        }
-        download->body += reply->readAll();
+    // Anything cut off at the size limit is no notice; it is counted as far as it was read.
+    const bool tooLarge = answer.failure == HttpResult::Failure::TooLarge;
+    if (answer.failed() && !tooLarge) {
+        log(QStringLiteral("[Update] Network error: ") + answer.error);
+        endCheck();
+        co_return;
     }
+    const int status = answer.status.value_or(-1);
     log(QStringLiteral("[Update] HTTP %1, %2 bytes, suppressAlert=%3")
             .arg(status)
-            .arg(download->body.size())
+            .arg(tooLarge ? answer.received : answer.body.size())
             .arg(boolText(suppressAlert)));
 
-    // An error page is not a notice, and neither is anything cut off at the size limit.
-    const bool answered = status >= 200 && status <= 299 && !download->tooLarge;
-    const std::optional<QString> decoded = answered ? decodeUtf8(download->body) : std::nullopt;
+    // An error page is not a notice.
+    const bool answered = status >= 200 && status <= 299 && !tooLarge;
+    const std::optional<QString> decoded = answered ? decodeUtf8(answer.body) : std::nullopt;
     const QString text = decoded ? decoded->trimmed() : QString();
     if (text.isEmpty()) {
+        if (!tooLarge) {
+            m_transfer.logProblem(request, !answered  ? QStringLiteral("not a notice: status %1").arg(status)
+                                           : !decoded ? QStringLiteral("not a notice: invalid UTF-8")
+                                                      : QStringLiteral("not a notice: empty"));
+        }
         log(QStringLiteral("[Update] Empty or unreadable response"));
         endCheck();
         co_return;

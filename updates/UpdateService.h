@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CancelToken.h"
+#include "service/HttpTransfer.h"
 #include "updates/RichText.h"
 
 #include <QCoroTask>
@@ -19,7 +20,8 @@ class QNetworkAccessManager;
 // What a test replaces.
 struct UpdateServiceHooks {
     std::chrono::milliseconds dailyInterval = std::chrono::hours(24);
-    std::chrono::milliseconds transferTimeout = std::chrono::seconds(60);
+    std::chrono::milliseconds transferTimeout = std::chrono::seconds(60);  // the longest silence of the download
+    std::chrono::milliseconds transferDeadline = std::chrono::seconds(60); // the longest the whole download may take
     // Left empty, each does what the program ships with:
     std::function<QDateTime()> clock;         // the current time
     std::function<void(const QString&)> log;  // each "[Update]" line to standard output, flushed at once
@@ -97,6 +99,7 @@ private:
 
     Preferences& m_preferences;
     QNetworkAccessManager* m_network;
+    HttpTransfer m_transfer;
     QUrl m_site;
     UpdateServiceHooks m_hooks;
 

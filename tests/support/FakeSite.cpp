@@ -30,6 +30,7 @@ FakeHttpServer::Response FakeSite::handle(const FakeHttpServer::Request& request
         response.body = m_notice;
         response.headers.emplaceBack("Content-Type", "text/plain; charset=utf-8");
         response.delayMs = m_delayMs;
+        response.trickleMs = m_trickleMs;
         response.dropConnection = m_dropConnection;
         response.dropAfterBytes = m_dropAfterBytes;
     } else if (readOnly && path == QLatin1String("/ac/Kelvo.zip")) {

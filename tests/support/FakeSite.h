@@ -30,9 +30,10 @@ public:
     void setNotice(const QByteArray& body) { m_notice = body; }
     QByteArray notice() const { return m_notice; }
     void setStatus(int status) { m_status = status; }
-    // Holds the notice back this long; drops the connection instead of answering; or sends only this many bytes of
-    // the answer before dropping it (< 0: the whole answer).
+    // Holds the notice back this long; sends it a byte at a time, this far apart; drops the connection instead of
+    // answering; or sends only this many bytes of the answer before dropping it (< 0: the whole answer).
     void setDelayMs(int delayMs) { m_delayMs = delayMs; }
+    void setTrickleMs(int trickleMs) { m_trickleMs = trickleMs; }
     void setDropConnection(bool drop) { m_dropConnection = drop; }
     void setDropAfterBytes(int bytes) { m_dropAfterBytes = bytes; }
 
@@ -46,6 +47,7 @@ private:
     QByteArray m_notice;
     int m_status = 200;
     int m_delayMs = 0;
+    int m_trickleMs = 0;
     bool m_dropConnection = false;
     int m_dropAfterBytes = -1;
 };
