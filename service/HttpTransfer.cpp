@@ -44,7 +44,8 @@ QString readAnswer(HttpResult& result, const QNetworkReply& reply, QByteArray bo
         return result.status ? QStringLiteral("refused: status %1").arg(*result.status)
                              : QStringLiteral("refused: not an HTTP answer");
     }
-    if (reply.rawHeader("Content-Encoding").trimmed().compare("gzip", Qt::CaseInsensitive) != 0) {
+    if (!request.askForGzip ||
+        reply.rawHeader("Content-Encoding").trimmed().compare("gzip", Qt::CaseInsensitive) != 0) {
         result.body = std::move(body);
         return {};
     }
@@ -68,8 +69,10 @@ HttpTransfer::HttpTransfer(QNetworkAccessManager* network, QMessageLogger::Categ
 QCoro::Task<HttpResult> HttpTransfer::send(const HttpRequest& request, CancelToken cancel) const
 {
     QNetworkRequest wire(request.url);
-    // Asking for gzip ourselves turns off Qt's own decompression; the answer is inflated as it ends.
-    wire.setRawHeader("Accept-Encoding", "gzip");
+    if (request.askForGzip) {
+        // Asking for gzip ourselves turns off Qt's own decompression; the answer is inflated as it ends.
+        wire.setRawHeader("Accept-Encoding", "gzip");
+    }
     wire.setTransferTimeout(m_timeoutMs);
     wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, request.followRedirects
                                                                     ? QNetworkRequest::NoLessSafeRedirectPolicy

@@ -26,6 +26,9 @@ struct HttpRequest {
     // Redirects are refused: the cloud's addresses carry the API key in their query, and a redirect would take it
     // wherever it points. Only a request without a secret may follow them (never from https to http).
     bool followRedirects = false;
+    // Asks for gzip itself and inflates the answer under the cap. Without it the request carries no header of ours:
+    // Qt offers its own encodings and inflates the answer before it is read (and counted against the cap).
+    bool askForGzip = true;
 };
 
 // How a transfer ended.

@@ -196,9 +196,13 @@ QCoro::Task<> UpdateService::checkForUpdates(bool suppressAlert)
         endCheck();
         co_return;
     }
-    // An error page is logged with its size, like a notice; and a site may move its notice.
-    const HttpRequest request{
-        .url = address, .maxAnswerSize = maxNoticeBytes, .readEveryStatus = true, .followRedirects = true};
+    // An error page is logged with its size, like a notice; a site may move its notice; and the notice is a plain
+    // GET with no header of ours.
+    const HttpRequest request{.url = address,
+                              .maxAnswerSize = maxNoticeBytes,
+                              .readEveryStatus = true,
+                              .followRedirects = true,
+                              .askForGzip = false};
     QPointer<UpdateService> self(this);
     const HttpResult answer = co_await m_transfer.send(request, m_lifetime);
     if (!self || m_lifetime.isCancelled()) {
