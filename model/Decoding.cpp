@@ -1,17 +1,21 @@
 #include "model/Decoding.h"
 
-#include "model/JsonReader.h"
-
 #include <QLatin1String>
 #include <QLocale>
 #include <QVarLengthArray>
 
+#include <simdjson.h>
+
+#include <algorithm>
 #include <array>
-#include <cstring>
+#include <charconv>
+#include <cmath>
 #include <iterator>
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -95,8 +99,25 @@ private:
     const QString* m_mapKey = nullptr; // a map's entry
 };
 
+// A number as the answer gives it: exact when it is an integer that fits in 64 bits, otherwise the nearest double;
+// and whole whenever that double has no fraction and fits in 64 bits (22, 22.0, 2.2e1 alike).
+struct Number {
+    std::optional<qint64> integer;
+    double real = 0;
+};
+
+// The integer a double stands for, when it has no fraction and fits in 64 bits.
+std::optional<qint64> wholeNumber(double real)
+{
+    constexpr double limit = 9223372036854775808.0; // 2^63
+    if (real >= -limit && real < limit && std::trunc(real) == real) {
+        return static_cast<qint64>(real);
+    }
+    return std::nullopt;
+}
+
 // The number as JSON writes it: integers in full, fractions at their shortest.
-QString numberText(const JsonReader::Number& number)
+QString numberText(const Number& number)
 {
     if (number.integer) {
         return QString::number(*number.integer);
@@ -241,19 +262,94 @@ template <Record R> constexpr quint32 requiredFields()
 }
 
 // Whether a key from the answer is the record's I-th key, byte for byte.
-template <Record R, std::size_t I> bool isKey(QByteArrayView key)
+template <Record R, std::size_t I> bool isKey(std::string_view key)
 {
-    constexpr std::string_view name = R::keys[I];
-    return key.size() == static_cast<qsizetype>(name.size()) && std::memcmp(key.data(), name.data(), name.size()) == 0;
+    return key == std::string_view(R::keys[I]);
 }
 
-using Kind = JsonReader::Kind;
+namespace od = simdjson::ondemand;
 
-// Decodes straight from the reader into the records, in one pass over the answer. Each read takes the value that
-// comes next, of a kind already peeked, and returns false either for a problem in the JSON itself (the reader has
-// failed; nothing more is read) or for a value that does not fit its field (error() says where and why). In the
-// latter case the value has still been read to its end, so that the rest of the answer is still checked as JSON:
-// an answer that is not valid JSON is reported as such, whatever else is wrong with it.
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+using simdjson::error_code;
+
+// The length of the well-formed UTF-8 sequence that starts the text, whose first byte is 0x80 or above, or 0 when
+// it is not one: no overlong forms, no encoded surrogates, nothing above U+10FFFF.
+int utf8SequenceLength(QByteArrayView text)
+{
+    const auto byte = [text](qsizetype i) { return static_cast<uchar>(text[i]); };
+    const uchar lead = byte(0);
+    int length = 0;
+    uchar low = 0x80;
+    uchar high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (int i = 2; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// simdjson checks the UTF-8 and the strings of the whole answer before anything is read, and says only that
+// something is wrong; this finds the first problem and where it is.
+std::pair<const char*, qsizetype> firstTextProblem(QByteArrayView text)
+{
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<uchar>(text[i]);
+        if (c >= 0x80) {
+            const int length = utf8SequenceLength(text.sliced(i));
+            if (length == 0) {
+                return {inString ? "invalid UTF-8 in a string" : "invalid UTF-8", i};
+            }
+            i += length - 1;
+        } else if (!inString) {
+            inString = c == '"';
+        } else if (c == '\\') {
+            i += i + 1 < text.size() && static_cast<uchar>(text[i + 1]) < 0x80 ? 1 : 0;
+        } else if (c == '"') {
+            inString = false;
+        } else if (c < 0x20) {
+            return {"control character in a string", i};
+        }
+    }
+    return {inString ? "unterminated string" : nullptr, text.size()};
+}
+
+// An integer of more digits than 64 bits hold is valid JSON that simdjson refuses; a real field takes it.
+bool isLongInteger(std::string_view token)
+{
+    if (!token.empty() && token.front() == '-') {
+        token.remove_prefix(1);
+    }
+    return token.size() > 1 && token.front() != '0' &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Decodes with simdjson's On-Demand API straight into the records, in one pass over the answer. Each read takes a
+// value whose JSON type has been looked at, and returns false either for a problem in the JSON itself (failed();
+// nothing more is read) or for a value that does not fit its field (error() says where and why). After a misfit
+// the rest of the answer is still gone through, so that a problem in the JSON found further on is reported instead.
+// Values Kelvo does not read are stepped over: simdjson checks the UTF-8 and the strings of the whole answer, but
+// the inside of a value it steps over only as far as its brackets.
 //
 // Which misfit is reported does not depend on the order of the answer's keys: in a record, the one of the first
 // field in key order, a missing required field included; in a map, the one of the first key in code point order;
@@ -261,37 +357,108 @@ using Kind = JsonReader::Kind;
 class Decoder
 {
 public:
-    explicit Decoder(JsonReader& reader)
-        : m_reader(reader)
+    // `text` is what simdjson reads; `skipped` the bytes of the answer before it (a byte order mark).
+    Decoder(od::document& document, QByteArrayView text, qsizetype skipped)
+        : m_document(document)
+        , m_text(text)
+        , m_skipped(skipped)
     {}
 
+    bool failed() const { return m_problem != nullptr; }
     const QString& error() const { return m_error; }
 
-    bool read(Kind kind, const Path& path, QString& out)
+    // What is wrong with the JSON, once failed().
+    QString problem() const
     {
-        if (kind != Kind::String) {
-            return mismatch(kind, path, "a string");
-        }
-        return m_reader.readString(out);
+        return QStringLiteral("The answer is not valid JSON: %1 at offset %2")
+            .arg(QLatin1String(m_problem))
+            .arg(m_problemOffset);
     }
 
-    bool read(Kind kind, const Path& path, bool& out)
+    // A problem in the JSON at `at`, a position in the text.
+    bool fail(const char* problem, const char* at)
     {
-        if (kind != Kind::True && kind != Kind::False) {
-            return mismatch(kind, path, "true or false");
+        if (m_problem == nullptr) {
+            m_problem = problem;
+            const qsizetype offset = std::clamp<qsizetype>(at - m_text.data(), 0, m_text.size());
+            m_problemOffset = m_skipped + std::min(offset + 1, m_text.size());
         }
-        out = kind == Kind::True;
-        return m_reader.readLiteral(kind);
+        return false;
+    }
+
+    bool fail(error_code code, const char* at)
+    {
+        switch (code) {
+        case simdjson::UTF8_ERROR:
+        case simdjson::UNESCAPED_CHARS:
+        case simdjson::UNCLOSED_STRING: {
+            const auto [problem, offset] = firstTextProblem(m_text);
+            if (problem != nullptr) {
+                return fail(problem, m_text.data() + offset);
+            }
+            break;
+        }
+        case simdjson::STRING_ERROR:
+            return fail("invalid escape sequence", at);
+        case simdjson::NUMBER_ERROR:
+            return fail("malformed number", at);
+        case simdjson::T_ATOM_ERROR:
+        case simdjson::F_ATOM_ERROR:
+        case simdjson::N_ATOM_ERROR:
+        case simdjson::INCORRECT_TYPE: // a literal that is not quite true, false or null
+            return fail("expected true, false or null", at);
+        case simdjson::TAPE_ERROR:
+            return at == end() ? fail("unterminated object or array", at) : fail("unexpected character", at);
+        case simdjson::INCOMPLETE_ARRAY_OR_OBJECT:
+            return fail("unterminated object or array", end());
+        case simdjson::TRAILING_CONTENT: { // after a top-level number or literal, which holds no blanks
+            const char* after =
+                std::find_if(std::find_if(at, end(), isBlank), end(), [](char c) { return !isBlank(c); });
+            return fail("unexpected text after the end of the document", after);
+        }
+        default:
+            break;
+        }
+        return fail(simdjson::error_message(code), at);
+    }
+
+    // Where the reading stands, or the end of the text.
+    const char* location()
+    {
+        const char* at = nullptr;
+        return m_document.current_location().get(at) == simdjson::SUCCESS ? at : end();
+    }
+
+    bool check(error_code code) { return code == simdjson::SUCCESS || fail(code, location()); }
+    template <typename Value> bool check(error_code code, Value& value)
+    {
+        return code == simdjson::SUCCESS || fail(code, where(value));
+    }
+
+    bool read(od::value& value, od::json_type type, const Path& path, QString& out)
+    {
+        if (type != od::json_type::string) {
+            return mismatch(value, type, path, "a string");
+        }
+        return readString(value, out);
+    }
+
+    bool read(od::value& value, od::json_type type, const Path& path, bool& out)
+    {
+        if (type != od::json_type::boolean) {
+            return mismatch(value, type, path, "true or false");
+        }
+        return check(value.get_bool().get(out), value);
     }
 
     // Whole numbers only: 22 and 22.0 alike, but neither 22.5 nor 1e19.
-    bool read(Kind kind, const Path& path, qint64& out)
+    bool read(od::value& value, od::json_type type, const Path& path, qint64& out)
     {
-        if (kind != Kind::Number) {
-            return mismatch(kind, path, "an integer");
+        if (type != od::json_type::number) {
+            return mismatch(value, type, path, "an integer");
         }
-        JsonReader::Number number;
-        if (!m_reader.readNumber(number)) {
+        Number number;
+        if (!readNumber(value, number)) {
             return false;
         }
         if (!number.integer) {
@@ -301,77 +468,81 @@ public:
         return true;
     }
 
-    bool read(Kind kind, const Path& path, double& out)
+    bool read(od::value& value, od::json_type type, const Path& path, double& out)
     {
-        if (kind != Kind::Number) {
-            return mismatch(kind, path, "a number");
+        if (type != od::json_type::number) {
+            return mismatch(value, type, path, "a number");
         }
-        JsonReader::Number number;
-        if (!m_reader.readNumber(number)) {
+        Number number;
+        if (!readNumber(value, number)) {
             return false;
         }
         out = number.real;
         return true;
     }
 
-    template <typename T> bool read(Kind kind, const Path& path, QList<T>& out)
+    // Gathered on the stack first, so that the list is allocated once at its final size.
+    template <typename T> bool read(od::value& value, od::json_type type, const Path& path, QList<T>& out)
     {
-        if (kind != Kind::Array) {
-            return mismatch(kind, path, "an array");
+        if (type != od::json_type::array) {
+            return mismatch(value, type, path, "an array");
         }
-        if constexpr (Record<T>) {
-            out.clear();
-            return readElements(path, out);
-        } else {
-            // Gathered on the stack first, so that the list is allocated once at its final size, and not at all
-            // when the same text came shortly before.
-            const char* start = m_reader.position();
-            QVarLengthArray<T, 16> elements;
-            if (!readElements(path, elements)) {
+        od::array array;
+        if (!check(value.get_array().get(array), value)) {
+            return false;
+        }
+        QVarLengthArray<T, 16> elements;
+        bool fits = true; // after a misfit, the rest are only stepped over
+        for (auto element : array) {
+            od::value item;
+            if (!check(element.get(item))) {
                 return false;
             }
-            const QByteArrayView text(start, m_reader.position() - start);
-            RecentList<T>& recent = recentLists<T>()[hashOf(text) % recentListCount];
-            if (recent.text.size() != text.size() || std::memcmp(recent.text.data(), text.data(), text.size()) != 0) {
-                recent.text = text;
-                recent.list =
-                    QList<T>(std::make_move_iterator(elements.begin()), std::make_move_iterator(elements.end()));
+            if (fits) {
+                const Path itemPath = path.index(elements.size());
+                fits = readValue(item, itemPath, elements.emplace_back());
+                if (failed()) {
+                    return false;
+                }
             }
-            out = recent.list;
-            return true;
         }
+        if (fits) {
+            out = QList<T>(std::make_move_iterator(elements.begin()), std::make_move_iterator(elements.end()));
+        }
+        return fits;
     }
 
-    template <typename T> bool read(Kind kind, const Path& path, QMap<QString, T>& out)
+    template <typename T> bool read(od::value& value, od::json_type type, const Path& path, QMap<QString, T>& out)
     {
-        if (kind != Kind::Object) {
-            return mismatch(kind, path, "an object");
+        if (type != od::json_type::object) {
+            return mismatch(value, type, path, "an object");
         }
-        if (!m_reader.enterObject()) {
+        od::object object;
+        if (!check(value.get_object().get(object), value)) {
             return false;
         }
         std::map<QString, T> entries;
-        std::map<QByteArray, QString> misfits; // by key as UTF-8, whose byte order is code point order
-        QByteArrayView rawKey;
-        while (m_reader.nextKey(rawKey)) {
-            QString key = m_reader.keyString(rawKey);
-            Kind valueKind{};
-            if (!m_reader.peek(valueKind)) {
+        std::map<std::string_view, QString> misfits; // by key as UTF-8, whose byte order is code point order
+        for (auto member : object) {
+            od::field field;
+            std::string_view rawKey; // lives as long as the parser
+            if (!check(std::move(member).get(field)) || !readKey(field, rawKey)) {
                 return false;
             }
-            T value;
-            if (read(valueKind, path.mapKey(key), value)) {
+            QString key = QString::fromUtf8(rawKey.data(), qsizetype(rawKey.size()));
+            T entry;
+            if (readValue(field.value(), path.mapKey(key), entry)) {
                 if (!misfits.empty()) {
-                    misfits.erase(key.toUtf8());
+                    misfits.erase(rawKey);
                 }
-                entries.insert_or_assign(std::move(key), std::move(value));
-            } else if (m_reader.failed()) {
+                entries.insert_or_assign(std::move(key), std::move(entry));
+            } else if (failed()) {
                 return false;
             } else {
-                misfits.insert_or_assign(key.toUtf8(), std::move(m_error));
+                misfits.insert_or_assign(rawKey, std::move(m_error));
             }
         }
-        if (m_reader.failed()) {
+        if (failed()) {
             return false;
         }
         if (!misfits.empty()) {
@@ -382,164 +553,235 @@ public:
         return true;
     }
 
-    template <Record R> bool read(Kind kind, const Path& path, R& out)
+    template <Record R> bool read(od::value& value, od::json_type type, const Path& path, R& out)
     {
-        if (kind != Kind::Object) {
-            return mismatch(kind, path, "an object");
+        if (type != od::json_type::object) {
+            return mismatch(value, type, path, "an object");
         }
-        return readFields(path, out);
+        od::object object;
+        return check(value.get_object().get(object), value) && readFields(object, path, out);
     }
 
-    // A record's object, at its opening brace. Keys the record does not name are checked as JSON and passed over.
-    template <Record R> bool readFields(const Path& path, R& out)
+    // A record's object. Keys the record does not name are stepped over.
+    template <Record R> bool readFields(od::object& object, const Path& path, R& out)
     {
         constexpr std::size_t count = R::keys.size();
         constexpr quint32 required = requiredFields<R>();
         out = R{}; // a repeated key's object replaces the earlier one whole
-        if (!m_reader.enterObject()) {
-            return false;
-        }
         quint32 seen = 0;
         quint32 misfit = 0;
         std::array<QString, count> misfits; // by field
-        QByteArrayView key;
-        while (m_reader.nextKey(key)) {
-            bool fits = false;
-            const int field = readKnownField(key, path, out, fits, std::make_index_sequence<count>{});
-            if (field < 0) {
-                if (!m_reader.skipValue()) {
-                    return false;
-                }
-                continue;
-            }
-            if (m_reader.failed()) {
+        for (auto member : object) {
+            od::field field;
+            std::string_view key;
+            if (!check(std::move(member).get(field)) || !readKey(field, key)) {
                 return false;
             }
-            const quint32 bit = 1u << field;
+            bool fits = false;
+            const int index = readKnownField(key, field.value(), path, out, fits, std::make_index_sequence<count>{});
+            if (failed()) {
+                return false;
+            }
+            if (index < 0) {
+                continue;
+            }
+            const quint32 bit = 1u << index;
             seen |= bit;
             if (fits) {
                 misfit &= ~bit;
             } else {
                 misfit |= bit;
-                misfits[field] = std::move(m_error);
+                misfits[index] = std::move(m_error);
             }
         }
-        if (m_reader.failed()) {
+        if (failed()) {
             return false;
         }
         if (misfit == 0 && (seen & required) == required) {
             return true;
         }
-        for (std::size_t field = 0; field < count; ++field) {
-            const quint32 bit = 1u << field;
+        for (std::size_t index = 0; index < count; ++index) {
+            const quint32 bit = 1u << index;
             if ((misfit & bit) != 0) {
-                m_error = std::move(misfits[field]);
+                m_error = std::move(misfits[index]);
                 return false;
             }
             if ((required & bit) != 0 && (seen & bit) == 0) {
-                return fail(path.key(R::keys[field]), QStringLiteral("required key is missing"));
+                return misfitAt(path.key(R::keys[index]), QStringLiteral("required key is missing"));
             }
         }
         return true;
     }
 
     // What stands in the answer, in words a user can match against it: null, 22.5, "heat", an object. Reads it.
-    bool describe(Kind kind, QString& found)
+    template <typename Value> bool describe(Value& value, od::json_type type, QString& found)
     {
-        switch (kind) {
-        case Kind::Null:
+        switch (type) {
+        case od::json_type::null:
             found = QStringLiteral("null");
-            return m_reader.readLiteral(kind);
-        case Kind::True:
-            found = QStringLiteral("true");
-            return m_reader.readLiteral(kind);
-        case Kind::False:
-            found = QStringLiteral("false");
-            return m_reader.readLiteral(kind);
-        case Kind::Number: {
-            JsonReader::Number number;
-            if (!m_reader.readNumber(number)) {
+            return readNull(value);
+        case od::json_type::boolean: {
+            bool truth = false;
+            if (!check(value.get_bool().get(truth), value)) {
+                return false;
+            }
+            found = truth ? QStringLiteral("true") : QStringLiteral("false");
+            return true;
+        }
+        case od::json_type::number: {
+            Number number;
+            if (!readNumber(value, number)) {
                 return false;
             }
             found = numberText(number);
             return true;
         }
-        case Kind::String: {
+        case od::json_type::string: {
             QString text;
-            if (!m_reader.readString(text)) {
+            if (!readString(value, text)) {
                 return false;
             }
             found = quotedText(text);
             return true;
         }
-        case Kind::Array:
+        case od::json_type::array:
             found = QStringLiteral("an array");
-            return m_reader.skipValue();
-        case Kind::Object:
+            return true;
+        case od::json_type::object:
             found = QStringLiteral("an object");
-            return m_reader.skipValue();
+            return true;
         }
         return false;
     }
 
 private:
-    // A required field takes the value as it is: null does not fit it.
-    template <typename T> bool readField(const Path& path, T& out)
+    const char* end() const { return m_text.data() + m_text.size(); }
+
+    // The first byte of a value or of a key, for a problem found there.
+    const char* where(od::value& value) { return value.raw_json_token().data(); }
+    const char* where(od::document& document)
     {
-        Kind kind{};
-        return m_reader.peek(kind) && read(kind, path, out);
+        std::string_view token;
+        return document.raw_json_token().get(token) == simdjson::SUCCESS ? token.data() : location();
+    }
+
+    // The field's key, unescaped; it lives as long as the parser.
+    bool readKey(od::field& field, std::string_view& key)
+    {
+        const char* quote = field.key().raw() - 1;
+        const error_code code = field.unescaped_key().get(key);
+        return code == simdjson::SUCCESS || fail(code, quote);
+    }
+
+    template <typename T> bool readValue(od::value& value, const Path& path, T& out)
+    {
+        od::json_type type{};
+        return check(value.type().get(type), value) && read(value, type, path, out);
+    }
+
+    // A required field takes the value as it is: null does not fit it.
+    template <typename T> bool readField(od::value& value, const Path& path, T& out)
+    {
+        return readValue(value, path, out);
     }
 
     // An optional field is absent when null.
-    template <typename T> bool readField(const Path& path, std::optional<T>& out)
+    template <typename T> bool readField(od::value& value, const Path& path, std::optional<T>& out)
     {
-        Kind kind{};
-        if (!m_reader.peek(kind)) {
+        od::json_type type{};
+        if (!check(value.type().get(type), value)) {
             return false;
         }
-        if (kind == Kind::Null) {
+        if (type == od::json_type::null) {
             out.reset();
-            return m_reader.readLiteral(kind);
+            return readNull(value);
         }
-        return read(kind, path, out.emplace());
+        return read(value, type, path, out.emplace());
     }
 
     // Reads the value of the field the key names, if it names one; returns the field's index, or -1.
     template <Record R, std::size_t... I>
-    int readKnownField(QByteArrayView key, const Path& path, R& out, bool& fits, std::index_sequence<I...>)
+    int readKnownField(std::string_view key, od::value& value, const Path& path, R& out, bool& fits,
+                       std::index_sequence<I...>)
     {
         constexpr auto fields = fieldsOf(std::type_identity<R>{});
-        int field = -1;
-        (void)((isKey<R, I>(key) && (field = static_cast<int>(I),
-                                     fits = readField(path.key(R::keys[I]), out.*std::get<I>(fields)), true)) ||
+        int index = -1;
+        (void)((isKey<R, I>(key) && (index = static_cast<int>(I),
+                                     fits = readField(value, path.key(R::keys[I]), out.*std::get<I>(fields)), true)) ||
                ...);
-        return field;
+        return index;
     }
 
-    // The elements of an array, at its opening bracket; after a misfit, the rest are only checked as JSON.
-    template <typename Elements> bool readElements(const Path& path, Elements& elements)
+    template <typename Value> bool readNull(Value& value)
     {
-        if (!m_reader.enterArray()) {
+        bool isNull = false;
+        return check(value.is_null().get(isNull), value) &&
+               (isNull || fail("expected true, false or null", where(value)));
+    }
+
+    template <typename Value> bool readString(Value& value, QString& out)
+    {
+        std::string_view text;
+        if (!check(value.get_string().get(text), value)) {
             return false;
         }
-        qsizetype index = 0;
-        while (m_reader.nextElement()) {
-            Kind kind{};
-            if (!m_reader.peek(kind)) {
-                return false;
-            }
-            if (!read(kind, path.index(index), elements.emplace_back())) {
-                while (!m_reader.failed() && m_reader.nextElement()) {
-                    m_reader.skipValue();
-                }
-                return false;
-            }
-            ++index;
-        }
-        return !m_reader.failed();
+        out = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        return true;
     }
 
-    bool fail(const Path& path, const QString& what)
+    template <typename Value> bool readNumber(Value& value, Number& out)
+    {
+        od::number number;
+        const error_code code = value.get_number().get(number);
+        if (code == simdjson::NUMBER_ERROR) {
+            return readNumberText(where(value), true, out);
+        }
+        if (!check(code, value)) {
+            return false;
+        }
+        switch (number.get_number_type()) {
+        case od::number_type::signed_integer:
+            out.integer = number.get_int64();
+            out.real = static_cast<double>(*out.integer);
+            return true;
+        case od::number_type::unsigned_integer:
+            out.real = static_cast<double>(number.get_uint64());
+            return true;
+        case od::number_type::floating_point_number:
+            out.real = number.get_double();
+            // simdjson rounds a number too small for a double to zero; its text tells it from a real zero.
+            if (out.real == 0 && !readNumberText(where(value), false, out)) {
+                return false;
+            }
+            // Whole numbers become integers even when written with a fraction or an exponent, and -0 becomes 0.
+            out.integer = wholeNumber(out.real);
+            out.real = out.integer ? static_cast<double>(*out.integer) : out.real;
+            return true;
+        }
+        return false;
+    }
+
+    // A number read from its text where simdjson cannot tell: an integer beyond 64 bits (valid JSON that simdjson
+    // `refused`) and a number out of range (refused when too large, rounded to zero when too small).
+    bool readNumberText(const char* at, bool refused, Number& out)
+    {
+        const char* stop = std::find_if(at, end(), [](char c) {
+            return !((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E');
+        });
+        double real = 0;
+        const std::from_chars_result result = std::from_chars(at, stop, real);
+        if (result.ec == std::errc::result_out_of_range) {
+            return fail("number out of range", at);
+        }
+        if (result.ec != std::errc() || result.ptr != stop ||
+            (refused && !isLongInteger({at, std::size_t(stop - at)}))) {
+            return fail("malformed number", at);
+        }
+        out.real = real;
+        return true;
+    }
+
+    bool misfitAt(const Path& path, const QString& what)
     {
         m_error = path.toString();
         m_error += u": ";
@@ -549,84 +791,83 @@ private:
 
     bool mismatch(const Path& path, const char* expected, const QString& found)
     {
-        return fail(path, QStringLiteral("expected %1, found %2").arg(QLatin1String(expected), found));
+        return misfitAt(path, QStringLiteral("expected %1, found %2").arg(QLatin1String(expected), found));
     }
 
-    bool mismatch(Kind kind, const Path& path, const char* expected)
+    bool mismatch(od::value& value, od::json_type type, const Path& path, const char* expected)
     {
         QString found;
-        return describe(kind, found) && mismatch(path, expected, found);
+        return describe(value, type, found) && mismatch(path, expected, found);
     }
 
-    // A list recently decoded, by its text in the answer. The lists of capabilities repeat from mode to mode and from
-    // device to device; when the text is the same, so is the list, and the two share one copy.
-    template <typename T> struct RecentList {
-        QByteArrayView text;
-        QList<T> list;
-    };
-    static constexpr std::size_t recentListCount = 16;
-
-    template <typename T> std::array<RecentList<T>, recentListCount>& recentLists()
-    {
-        if constexpr (std::is_same_v<T, QString>) {
-            return m_recentTextLists;
-        } else {
-            static_assert(std::is_same_v<T, qint64>);
-            return m_recentIntegerLists;
-        }
-    }
-
-    static std::size_t hashOf(QByteArrayView text)
-    {
-        std::size_t hash = static_cast<std::size_t>(text.size());
-        for (const char c : text) {
-            hash = hash * 31 + static_cast<uchar>(c);
-        }
-        return hash;
-    }
-
-    JsonReader& m_reader;
+    od::document& m_document;
+    QByteArrayView m_text;
+    qsizetype m_skipped = 0;
     QString m_error;
-    std::array<RecentList<QString>, recentListCount> m_recentTextLists;
-    std::array<RecentList<qint64>, recentListCount> m_recentIntegerLists;
+    const char* m_problem = nullptr;
+    qsizetype m_problemOffset = 0;
 };
-
-bool isBlank(const QByteArray& body)
-{
-    for (const char c : body) {
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
-            return false;
-        }
-    }
-    return true;
-}
 
 template <typename Payload> Decoded<SensiboResponse<Payload>> decodeAnswer(const QByteArray& body)
 {
     using Result = Decoded<SensiboResponse<Payload>>;
-    if (isBlank(body)) {
+    QByteArrayView text(body);
+    const qsizetype skipped = text.startsWith("\xEF\xBB\xBF") ? 3 : 0; // a leading byte order mark is allowed
+    text = text.sliced(skipped);
+    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
+    if (first == text.end()) {
         return Result::failure(QStringLiteral("The answer is empty, expected a JSON object"));
     }
-    JsonReader reader(body);
-    Decoder decoder(reader);
+    if (std::string_view("{[\"-0123456789tfn").find(*first) == std::string_view::npos) {
+        return Result::failure(QStringLiteral("The answer is not valid JSON: expected a value at offset %1")
+                                   .arg(skipped + first - text.begin() + 1));
+    }
+
+    // simdjson reads up to SIMDJSON_PADDING bytes past the end of the text (whatever they hold). The body is copied
+    // only when its buffer has no such room after it.
+    QByteArray shared = body; // data_ptr() is not const in Qt 6.4; this copy shares the buffer
+    simdjson::padded_string padded;
+    if (shared.data_ptr().freeSpaceAtEnd() < qsizetype(simdjson::SIMDJSON_PADDING)) {
+        padded = simdjson::padded_string(text.data(), std::size_t(text.size()));
+        text = QByteArrayView(padded.data(), text.size());
+    }
+    od::parser parser;
+    od::document document;
+    const error_code parsed =
+        parser.iterate(text.data(), std::size_t(text.size()), std::size_t(text.size()) + simdjson::SIMDJSON_PADDING)
+            .get(document);
+    Decoder decoder(document, text, skipped);
+    if (parsed != simdjson::SUCCESS) {
+        decoder.fail(parsed, text.data());
+        return Result::failure(decoder.problem());
+    }
+
     SensiboResponse<Payload> response;
-    Kind kind = Kind::Null;
     bool fits = false;
+    od::json_type type{};
     QString found; // what stands at the top level instead of an object
-    if (reader.peek(kind)) {
-        if (kind == Kind::Object) {
-            fits = decoder.readFields(Path(), response);
+    if (decoder.check(document.type().get(type), document)) {
+        if (type == od::json_type::object) {
+            od::object object;
+            const error_code opened = document.get_object().get(object);
+            if (opened == simdjson::INCOMPLETE_ARRAY_OR_OBJECT && text.trimmed().back() != '}') {
+                // simdjson looks at the last character first: the answer is cut short or goes on after its end.
+                decoder.fail("expected '}' as the last character", text.trimmed().end() - 1);
+            } else if (decoder.check(opened)) {
+                fits = decoder.readFields(object, Path(), response);
+                const char* after = nullptr;
+                if (!decoder.failed() && document.current_location().get(after) == simdjson::SUCCESS) {
+                    decoder.fail("unexpected text after the end of the document", after);
+                }
+            }
         } else {
-            decoder.describe(kind, found);
+            decoder.describe(document, type, found);
         }
-        reader.finish();
     }
-    if (reader.failed()) {
-        return Result::failure(QStringLiteral("The answer is not valid JSON: %1 at offset %2")
-                                   .arg(reader.problem())
-                                   .arg(reader.problemOffset()));
+    if (decoder.failed()) {
+        return Result::failure(decoder.problem());
     }
-    if (kind != Kind::Object) {
+    if (type != od::json_type::object) {
         return Result::failure(QStringLiteral("expected a JSON object at the top level, found %1").arg(found));
     }
     if (!fits) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // The records of the Sensibo cloud's answers, as Kelvo decodes and keeps them. Plain values: copying one copies all
-// of it. Only a device's acState changes after decoding. Every record lists its JSON keys in CodingKeys, in field
-// order; the decoder reads each field by its key.
+// of it. Only a device's acState changes after decoding. Every record names its fields in CodingKeys, in field
+// order, and their JSON keys in keys; the decoder reads each field by its key.
 
 #include <QList>
 #include <QMap>
@@ -24,8 +24,8 @@ struct RoomInfo {
 
 struct ACState {
     enum class CodingKeys { on, mode, fanLevel, targetTemperature, temperatureUnit, swing, horizontalSwing, light };
-    static constexpr std::array<const char*, 8> keys{"on",              "mode",  "fanLevel",        "targetTemperature",
-                                                     "temperatureUnit", "swing", "horizontalSwing", "light"};
+    static constexpr std::array<const char*, 8> keys{
+        "on", "mode", "fanLevel", "targetTemperature", "temperatureUnit", "swing", "horizontalSwing", "light"};
 
     bool on = false;
     std::optional<QString> mode;
@@ -97,15 +97,16 @@ struct RemoteCapabilities {
     enum class CodingKeys { modes };
     static constexpr std::array<const char*, 1> keys{"modes"};
 
-    std::optional<QMap<QString, ModeCapabilities>> modes; // keyed by mode name; the cloud's key order carries no meaning
+    std::optional<QMap<QString, ModeCapabilities>>
+        modes; // keyed by mode name; the cloud's key order carries no meaning
 
     bool operator==(const RemoteCapabilities&) const = default;
 };
 
 struct SensiboDevice {
     enum class CodingKeys { id, room, acState, measurements, connectionStatus, remoteCapabilities };
-    static constexpr std::array<const char*, 6> keys{"id",           "room",          "acState",
-                                                     "measurements", "connectionStatus", "remoteCapabilities"};
+    static constexpr std::array<const char*, 6> keys{
+        "id", "room", "acState", "measurements", "connectionStatus", "remoteCapabilities"};
 
     QString id; // identity in lists and the selection; the path segment of a state change
     std::optional<RoomInfo> room;
@@ -127,8 +128,7 @@ struct ACStateResult {
 };
 
 // The envelope of every answer. The status word must be present, but its value is never looked at.
-template <typename Payload>
-struct SensiboResponse {
+template <typename Payload> struct SensiboResponse {
     enum class CodingKeys { status, result };
     static constexpr std::array<const char*, 2> keys{"status", "result"};
 
@@ -137,12 +137,5 @@ struct SensiboResponse {
 
     bool operator==(const SensiboResponse&) const = default;
 };
-
-// The JSON key of a record's field.
-template <typename Record>
-constexpr const char* codingKey(typename Record::CodingKeys key)
-{
-    return Record::keys[static_cast<std::size_t>(key)];
-}
 
 Q_DECLARE_METATYPE(SensiboDevice)

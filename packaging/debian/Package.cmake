@@ -45,8 +45,8 @@ if(NOT KELVO_MAKER_HOST MATCHES "(^|\\.)invalid$")
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${KELVO_MAKER_HOST}")
 endif()
 # Depends comes from the libraries the program links (dpkg-shlibdeps): Qt (whose libqt6gui6 holds the X11 platform
-# plugin and recommends the others), Qt SVG (which also holds the SVG icon plugins), QCoro, ICU and zlib. The symbol
-# font is compiled into the program, so its package is needed only to build.
+# plugin and recommends the others), Qt SVG (which also holds the SVG icon plugins), QCoro, ICU, zlib and simdjson.
+# The symbol font is compiled into the program, so its package is needed only to build.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
