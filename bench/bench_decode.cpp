@@ -1,5 +1,6 @@
-// How long decoding a device list takes, for lists of 1 to 1,000 devices with full capabilities.
-// Prints the median over many runs, the fastest run, and QJsonDocument's parse alone for comparison; no assertions.
+// How long decoding a device list takes, for lists of 1 to 1,000 devices with full capabilities, all of one model and
+// each of a model of its own. Prints the median over many runs, the fastest run, and QJsonDocument's parse alone for
+// comparison; no assertions.
 
 #include "bench/BenchSupport.h"
 #include "model/Decoding.h"
@@ -42,11 +43,16 @@ QByteArray mode(const char* name)
            R"("horizontalSwing":["stopped","rangeFull"],"light":["on","off"]})";
 }
 
-// A device as the cloud sends it for the fields Kelvo asks for, compact, with the extra keys those parts carry.
-QByteArray device(int index)
+// A device as the cloud sends it for the fields Kelvo asks for, compact, with the extra keys those parts carry. All
+// devices are of one model unless `ownModel`: then each one's capabilities differ from the others' in a fan level.
+QByteArray device(int index, bool ownModel)
 {
-    static const QByteArray modes =
+    static const QByteArray sharedModes =
         "{" + mode("cool") + ',' + mode("heat") + ',' + mode("dry") + ',' + mode("auto") + ',' + mode("fan") + '}';
+    QByteArray modes = sharedModes;
+    if (ownModel) {
+        modes.replace("\"auto\"]", "\"auto" + QByteArray::number(index) + "\"]");
+    }
     const QByteArray id = QByteArray::number(10000000 + index);
     return R"({"id":")" + id + R"(","room":{"uid":"r)" + id + R"(","name":"Room )" + QByteArray::number(index) +
            R"(","icon":"Lounge"},"acState":{"timestamp":{"time":"2024-12-08T17:17:01.431520Z","secondsAgo":0},)"
@@ -59,14 +65,14 @@ QByteArray device(int index)
            modes + "}}";
 }
 
-QByteArray deviceList(int count)
+QByteArray deviceList(int count, bool ownModels = false)
 {
     QByteArray body = R"({"status":"success","result":[)";
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
             body += ',';
         }
-        body += device(i);
+        body += device(i, ownModels);
     }
     return body + R"(],"isPartial":false})";
 }
@@ -95,32 +101,39 @@ template <typename Work> Timing time(int runs, Work work)
 int main()
 {
     std::printf("bench_decode: %u cores, %s\n", std::thread::hardware_concurrency(), bench::cpuModel().c_str());
-    std::printf("Median of many runs; \"best\" is the fastest run, \"parse\" is QJsonDocument::fromJson alone.\n");
-    std::printf("%8s %10s %6s %12s %12s %12s %12s\n", "devices", "bytes", "runs", "µs/answer", "µs/device", "best µs",
-                "parse µs");
+    std::printf("Median of many runs; \"best\" is the fastest run; \"models\" is the answer when every device is of a\n"
+                "model of its own; \"parse\" is QJsonDocument::fromJson alone.\n");
+    std::printf("%8s %10s %6s %12s %12s %12s %12s %12s\n", "devices", "bytes", "runs", "µs/answer", "µs/device",
+                "best µs", "models µs", "parse µs");
 
     for (const int count : {1, 10, 100, 1000}) {
         const QByteArray body = deviceList(count);
-        const auto first = decodeDeviceListResponse(body);
-        if (!first.ok() || first.value().result.size() != count) {
-            std::printf("the answer for %d devices did not decode: %s\n", count, qPrintable(first.error()));
-            return 1;
+        const QByteArray ownModels = deviceList(count, true);
+        for (const QByteArray* answer : {&body, &ownModels}) {
+            const auto first = decodeDeviceListResponse(*answer);
+            if (!first.ok() || first.value().result.size() != count) {
+                std::printf("the answer for %d devices did not decode: %s\n", count, qPrintable(first.error()));
+                return 1;
+            }
         }
         const int runs = std::clamp(40000 / count, 31, 4000);
-        const Timing decode = time(runs, [&] {
-            const auto decoded = decodeDeviceListResponse(body);
-            if (!decoded.ok()) {
-                std::abort();
-            }
-        });
+        const auto decodes = [](const QByteArray& answer) {
+            return [&answer] {
+                if (!decodeDeviceListResponse(answer).ok()) {
+                    std::abort();
+                }
+            };
+        };
+        const Timing decode = time(runs, decodes(body));
+        const Timing models = time(runs, decodes(ownModels));
         const Timing parse = time(runs, [&] {
             const QJsonDocument document = QJsonDocument::fromJson(body);
             if (document.isNull()) {
                 std::abort();
             }
         });
-        std::printf("%8d %10lld %6d %12.1f %12.2f %12.1f %12.1f\n", count, static_cast<long long>(body.size()), runs,
-                    decode.median, decode.median / count, decode.best, parse.median);
+        std::printf("%8d %10lld %6d %12.1f %12.2f %12.1f %12.1f %12.1f\n", count, static_cast<long long>(body.size()),
+                    runs, decode.median, decode.median / count, decode.best, models.median, parse.median);
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 // Scale: an account with 1,000 devices. Reports
 //  - decoding the answer (model/Decoding.h) and inflating its gzip form, for the body the fake cloud sends to
-//    Kelvo's request (narrowed to the fields Kelvo asks for);
+//    Kelvo's request (narrowed to the fields Kelvo asks for), and the heap the decoded records hold;
 //  - a device-list load through SensiboService over loopback (inflate, decode, store), without and with the panel
 //    open, and the part the views' sync takes;
 //  - the panel opening: MenuBarView built with the list, then shown in its PanelWindow until its last paint;
@@ -31,6 +31,8 @@
 #include <QWheelEvent>
 
 #include <chrono>
+
+#include <malloc.h>
 
 namespace {
 
@@ -138,15 +140,23 @@ int main(int argc, char* argv[])
     cloud.setDevices(list);
     const QByteArray renamedBody = get(network, address);
     const QByteArray gzipped = gzipCompress(body);
+    std::printf("answer: %lld bytes, %lld gzip-compressed\n", static_cast<long long>(body.size()),
+                static_cast<long long>(gzipped.size()));
     {
+        const auto heap = [] {
+            const struct mallinfo2 info = mallinfo2();
+            return double(info.uordblks + info.hblkhd);
+        };
+        const double before = heap();
         const auto decoded = decodeDeviceListResponse(body);
+        const double records = heap() - before;
         if (!decoded.ok() || decoded.value().result.size() != count) {
             std::printf("the answer did not decode\n");
             return 1;
         }
+        std::printf("the decoded records: %.0f KiB on the heap, %.2f KiB per device\n", records / 1024,
+                    records / 1024 / count);
     }
-    std::printf("answer: %lld bytes, %lld gzip-compressed\n", static_cast<long long>(body.size()),
-                static_cast<long long>(gzipped.size()));
 
     // Decoding and inflating.
     {

@@ -18,6 +18,7 @@
 #include <system_error>
 #include <tuple>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -268,12 +269,12 @@ template <Record R, std::size_t I> bool isKey(std::string_view key)
 }
 
 namespace od = simdjson::ondemand;
+using simdjson::error_code;
 
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
-using simdjson::error_code;
 
 // The length of the well-formed UTF-8 sequence that starts the text, whose first byte is 0x80 or above, or 0 when
 // it is not one: no overlong forms, no encoded surrogates, nothing above U+10FFFF.
@@ -344,12 +345,12 @@ bool isLongInteger(std::string_view token)
            std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Decodes with simdjson's On-Demand API straight into the records, in one pass over the answer. Each read takes a
-// value whose JSON type has been looked at, and returns false either for a problem in the JSON itself (failed();
-// nothing more is read) or for a value that does not fit its field (error() says where and why). After a misfit
-// the rest of the answer is still gone through, so that a problem in the JSON found further on is reported instead.
-// Values Kelvo does not read are stepped over: simdjson checks the UTF-8 and the strings of the whole answer, but
-// the inside of a value it steps over only as far as its brackets.
+// Decodes with simdjson's On-Demand API straight into the records, in one pass over the answer (two over a block of
+// capabilities not met before in it). Each read takes a value whose JSON type has been looked at, and returns false
+// either for a problem in the JSON itself (failed(); nothing more is read) or for a value that does not fit its
+// field (error() says where and why). After a misfit the rest of the answer is still gone through, so that a problem
+// in the JSON found further on is reported instead. Values Kelvo does not read are stepped over: simdjson checks the
+// UTF-8 and the strings of the whole answer, but the inside of a value it steps over only as far as its brackets.
 //
 // Which misfit is reported does not depend on the order of the answer's keys: in a record, the one of the first
 // field in key order, a missing required field included; in a map, the one of the first key in code point order;
@@ -550,6 +551,30 @@ public:
             return false;
         }
         out = QMap<QString, T>(std::move(entries));
+        return true;
+    }
+
+    // Devices of one model describe their remote alike, byte for byte: such a block is decoded once per answer and
+    // the devices share the record (its maps are implicitly shared: a copy costs a pointer and compares equal).
+    bool read(od::value& value, od::json_type type, const Path& path, RemoteCapabilities& out)
+    {
+        if (type != od::json_type::object) {
+            return mismatch(value, type, path, "an object");
+        }
+        od::object object;
+        std::string_view text;
+        if (!check(value.get_object().get(object), value) || !check(object.raw_json().get(text), value)) {
+            return false;
+        }
+        if (const auto known = m_capabilities.find(text); known != m_capabilities.end()) {
+            out = known->second;
+            return true;
+        }
+        bool notEmpty = false;
+        if (!check(object.reset().get(notEmpty), value) || !readFields(object, path, out)) {
+            return false;
+        }
+        m_capabilities.emplace(text, out);
         return true;
     }
 
@@ -802,6 +827,7 @@ private:
 
     od::document& m_document;
     QByteArrayView m_text;
+    std::unordered_map<std::string_view, RemoteCapabilities> m_capabilities; // by their text in the answer
     qsizetype m_skipped = 0;
     QString m_error;
     const char* m_problem = nullptr;

@@ -93,6 +93,8 @@ struct ModeCapabilities {
     bool operator==(const ModeCapabilities&) const = default;
 };
 
+// Devices of one answer whose capabilities read alike hold the same map: Qt's maps and lists are implicitly shared,
+// so the copies cost a pointer, compare equal, and a change to one would copy it first.
 struct RemoteCapabilities {
     enum class CodingKeys { modes };
     static constexpr std::array<const char*, 1> keys{"modes"};

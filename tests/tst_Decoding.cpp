@@ -287,6 +287,7 @@ private Q_SLOTS:
     void realFieldsTakeAnyNumber();
     void mapKeyOrderCarriesNoMeaning();
     void listsKeepTheCloudsOrder();
+    void identicalCapabilitiesAreShared();
     void stateChangeAnswer();
     void failures_data();
     void failures();
@@ -505,6 +506,29 @@ void tst_Decoding::listsKeepTheCloudsOrder()
     QCOMPARE(cool.fanLevels, (QList<QString>{u"quiet"_s, u"high"_s, u"low"_s, u"auto"_s}));
     QCOMPARE(cool.swing, (QList<QString>{u"rangeFull"_s, u"stopped"_s, u"fixedTop"_s}));
     QCOMPARE(cool.temperatures->value(u"C"_s).values, (QList<qint64>{30, 16, 22}));
+}
+
+// Devices whose capabilities read alike byte for byte share one record, which compares equal to the same block
+// decoded on its own; a block that differs in one letter gets its own.
+void tst_Decoding::identicalCapabilitiesAreShared()
+{
+    const QByteArray same = R"("remoteCapabilities": {"modes": {"cool": {"fanLevels": ["low", "high"],
+                                                      "temperatures": {"C": {"values": [18, 19]}}}}})";
+    QByteArray differs = same;
+    differs.replace("\"high\"", "\"higH\"");
+    const auto decoded = decodeDeviceListResponse(listAnswer(
+        {R"({"id": "a1", )" + same + '}', R"({"id": "b2", )" + same + '}', R"({"id": "c3", )" + differs + '}'}));
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error()));
+    const QList<SensiboDevice>& devices = decoded.value().result;
+    const QMap<QString, ModeCapabilities>& modes = *devices.at(0).remoteCapabilities->modes;
+    QVERIFY(modes.isSharedWith(*devices.at(1).remoteCapabilities->modes));
+    QVERIFY(devices.at(0).remoteCapabilities == devices.at(1).remoteCapabilities);
+    QVERIFY(!modes.isSharedWith(*devices.at(2).remoteCapabilities->modes));
+    QVERIFY(devices.at(0).remoteCapabilities != devices.at(2).remoteCapabilities);
+
+    const SensiboDevice alone = decodeOne(oneDevice(same));
+    QVERIFY(!modes.isSharedWith(*alone.remoteCapabilities->modes));
+    QVERIFY(alone == devices.at(0));
 }
 
 void tst_Decoding::stateChangeAnswer()
