@@ -29,6 +29,9 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor
     Q_PROPERTY(StatusNotifierToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
+    // What screen readers say for the icon; GNOME's extension asks and logs an error when they are missing.
+    Q_PROPERTY(QString IconAccessibleDesc READ title)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ emptyName)
 
 public:
     explicit StatusNotifierItemAdaptor(StatusNotifierItem* item);

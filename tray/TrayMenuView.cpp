@@ -5,6 +5,8 @@
 TrayMenuView::TrayMenuView(QWidget* parent)
     : QMenu(parent)
 {
+    // A tree that arrived just before the menu opens is drawn before it shows.
+    connect(this, &QMenu::aboutToShow, this, &TrayMenuView::rebuild);
     connect(this, &QMenu::aboutToHide, this, [this] {
         if (m_pending) {
             QMetaObject::invokeMethod(this, &TrayMenuView::rebuild, Qt::QueuedConnection);
