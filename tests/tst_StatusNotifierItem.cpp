@@ -297,14 +297,13 @@ void tst_StatusNotifierItem::hostReadsTheMenuAndHearsOnlyWhatChanged()
     QCOMPARE(idOf(root, "Heat"), -1);
 
     // Clicks: on an entry that can be chosen, on one that cannot, and on one that does not exist.
-    QCOMPARE(call("Event", {power, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u}).type(),
-             QDBusMessage::ReplyMessage);
-    QCOMPARE(call("Event", {header, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u}).type(),
-             QDBusMessage::ReplyMessage);
-    QCOMPARE(call("Event", {power, "hovered", QVariant::fromValue(QDBusVariant(0)), 0u}).type(),
-             QDBusMessage::ReplyMessage);
-    QCOMPARE(call("Event", {4711, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u}).type(),
-             QDBusMessage::ErrorMessage);
+    const auto event = [&](int id, const QString& name) {
+        return call("Event", {id, name, QVariant::fromValue(QDBusVariant(0)), 0u}).type();
+    };
+    QCOMPARE(event(power, "clicked"), QDBusMessage::ReplyMessage);
+    QCOMPARE(event(header, "clicked"), QDBusMessage::ReplyMessage);
+    QCOMPARE(event(power, "hovered"), QDBusMessage::ReplyMessage);
+    QCOMPARE(event(4711, "clicked"), QDBusMessage::ErrorMessage);
     DBusMenuEventList events{{idOf(root, "Quit Kelvo"), "clicked", QDBusVariant(0), 0},
                              {4711, "clicked", QDBusVariant(0), 0}};
     const QDBusMessage group = call("EventGroup", {QVariant::fromValue(events)});
@@ -329,12 +328,6 @@ void tst_StatusNotifierItem::hostReadsTheMenuAndHearsOnlyWhatChanged()
     QCOMPARE(call("AboutToShow", {0}).arguments().value(0), QVariant(false));
     const QDBusMessage aboutToShow = call("AboutToShowGroup", {QVariant::fromValue(QList<int>{0, 4711})});
     QCOMPARE(qdbus_cast<QList<int>>(aboutToShow.arguments().value(1)), QList<int>{4711});
-    QDBusMessage version =
-        QDBusMessage::createMethodCall(service, QLatin1String(DBusMenu::objectPath),
-                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    version << menuInterface << QStringLiteral("Version");
-    QCOMPARE(hostBus.call(version, QDBus::BlockWithGui).arguments().value(0).value<QDBusVariant>().variant(),
-             QVariant(3u));
     QDBusConnection::disconnectFromBus(QStringLiteral("menu-host"));
 }
 

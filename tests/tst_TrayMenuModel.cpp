@@ -103,84 +103,43 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt_data()
     QTest::addColumn<QString>("request"); // what the choice sends, empty when nothing
     QTest::addColumn<QString>("firstLineAfter");
 
+    const QString key = QStringLiteral("test-key");
     const QString header = QStringLiteral("~Living Room — 23°C, 51%");
     const QString change = QStringLiteral("PATCH /api/v2/pods/abc123/acStates/%1 %2");
+    // The device view: the first line, the rows ("|" between them), then the entries of the application.
+    const auto device = [&](const QString& rows) { return QStringList{header, "-"} + rows.split('|') + appEntries; };
+    const QString on = QStringLiteral("[x] Power|Mode: %1 > 5, %1|");
+    const QString temp = QStringLiteral("Temp: 22°C > 15, 22°C|");
+    const QString fan = QStringLiteral("Fan: Auto > 6, Auto|");
+    const QString swings = QStringLiteral("Swing: Off > 7, Off|H. Swing: Off > 7, Off|Light: On > 2, On");
+
     QTest::newRow("no key") << FakeSensiboCloud::defaultDevices() << QString() << 200
                             << QStringList{"~No API Key Configured", "Open Settings...", "-", "Quit Kelvo"} << QString()
                             << QString() << QString();
-    QTest::newRow("loading") << FakeSensiboCloud::defaultDevices() << "test-key" << 0
+    QTest::newRow("loading") << FakeSensiboCloud::defaultDevices() << key << 0
                              << QStringList{"~Loading devices..."} + appEntries << QString() << QString() << QString();
-    QTest::newRow("error") << QJsonArray() << "test-key" << 500
-                           << QStringList{"~Server error (500)", "Retry"} + appEntries << "Retry"
+    QTest::newRow("error") << QJsonArray() << key << 500 << QStringList{"~Server error (500)", "Retry"} + appEntries
+                           << "Retry"
                            << "GET /api/v2/users/me/pods" << QString();
-    QTest::newRow("no devices") << QJsonArray() << "test-key" << 200
-                                << QStringList{"~No devices found", "Retry"} + appEntries << QString() << QString()
-                                << QString();
-    QTest::newRow("one device on, cool") << QJsonArray{livingRoom()} << "test-key" << 200
-                                         << QStringList{header,
-                                                        "-",
-                                                        "[x] Power",
-                                                        "Mode: Cool > 5, Cool",
-                                                        "Temp: 22°C > 15, 22°C",
-                                                        "Fan: Auto > 6, Auto",
-                                                        "Swing: Off > 7, Off",
-                                                        "H. Swing: Off > 7, Off",
-                                                        "Light: On > 2, On"} +
-                                                appEntries
-                                         << "Mode: Cool/Heat" << change.arg("mode", R"({"newValue":"heat"})") << header;
-    QTest::newRow("one device off") << QJsonArray{livingRoom("cool", false)} << "test-key" << 200
-                                    << QStringList{header, "-", "[ ] Power"} + appEntries << "Power"
-                                    << change.arg("on", R"({"newValue":true})") << header;
+    QTest::newRow("no devices") << QJsonArray() << key << 200 << QStringList{"~No devices found", "Retry"} + appEntries
+                                << QString() << QString() << QString();
+    QTest::newRow("one device on, cool") << QJsonArray{livingRoom()} << key << 200
+                                         << device(on.arg("Cool") + temp + fan + swings) << "Mode: Cool/Heat"
+                                         << change.arg("mode", R"({"newValue":"heat"})") << header;
+    QTest::newRow("one device off") << QJsonArray{livingRoom("cool", false)} << key << 200 << device("[ ] Power")
+                                    << "Power" << change.arg("on", R"({"newValue":true})") << header;
     QTest::newRow("fan mode has no temperatures")
-        << QJsonArray{livingRoom("fan")} << "test-key" << 200
-        << QStringList{header,
-                       "-",
-                       "[x] Power",
-                       "Mode: Fan > 5, Fan",
-                       "Fan: Auto > 6, Auto",
-                       "Swing: Off > 7, Off",
-                       "H. Swing: Off > 7, Off",
-                       "Light: On > 2, On"} +
-               appEntries
-        << "Fan: Auto/Med-High" << change.arg("fanLevel", R"({"newValue":"medium_high"})") << header;
+        << QJsonArray{livingRoom("fan")} << key << 200 << device(on.arg("Fan") + fan + swings) << "Fan: Auto/Med-High"
+        << change.arg("fanLevel", R"({"newValue":"medium_high"})") << header;
     QTest::newRow("dry mode has no fan levels")
-        << QJsonArray{livingRoom("dry")} << "test-key" << 200
-        << QStringList{header,
-                       "-",
-                       "[x] Power",
-                       "Mode: Dry > 5, Dry",
-                       "Temp: 22°C > 15, 22°C",
-                       "Swing: Off > 7, Off",
-                       "H. Swing: Off > 7, Off",
-                       "Light: On > 2, On"} +
-               appEntries
-        << "Temp: 22°C/30°C" << change.arg("targetTemperature", R"({"newValue":30})") << header;
+        << QJsonArray{livingRoom("dry")} << key << 200 << device(on.arg("Dry") + temp + swings) << "Temp: 22°C/30°C"
+        << change.arg("targetTemperature", R"({"newValue":30})") << header;
     QTest::newRow("a range too long for a menu")
-        << QJsonArray{wideRange()} << "test-key" << 200
-        << QStringList{header,
-                       "-",
-                       "[x] Power",
-                       "Mode: Cool > 5, Cool",
-                       "Temp: 22°C > 2, none",
-                       "Fan: Auto > 6, Auto",
-                       "Swing: Off > 7, Off",
-                       "H. Swing: Off > 7, Off",
-                       "Light: On > 2, On"} +
-               appEntries
+        << QJsonArray{wideRange()} << key << 200 << device(on.arg("Cool") + "Temp: 22°C > 2, none|" + fan + swings)
         << "Temp: 22°C/Warmer (23°C)" << change.arg("targetTemperature", R"({"newValue":23})") << header;
     QTest::newRow("several devices, a failed refresh")
-        << FakeSensiboCloud::defaultDevices() << "test-key" << 200
-        << QStringList{header,
-                       "-",
-                       "[x] Power",
-                       "Mode: Cool > 5, Cool",
-                       "Temp: 22°C > 15, 22°C",
-                       "Fan: Auto > 6, Auto",
-                       "Swing: Off > 7, Off",
-                       "H. Swing: Off > 7, Off",
-                       "Light: On > 2, On",
-                       "Device: Living Room > 2, Living Room"} +
-               appEntries
+        << FakeSensiboCloud::defaultDevices() << key << 200
+        << device(on.arg("Cool") + temp + fan + swings + "|Device: Living Room > 2, Living Room")
         << "Device: Living Room/Bedroom" << QString() << "~Bedroom — 20°C, 44%";
 }
 
