@@ -12,7 +12,8 @@ E2E = $(PYTHON) tests/e2e/run_e2e.py $(BUILD_DIR)
 # bash, for pipefail in quiet_build.
 SHELL := /bin/bash
 
-.PHONY: all deps configure build run test e2e bench clean install uninstall demo test-asan fuzz deb test-deb
+.PHONY: all deps configure build run test e2e bench clean install uninstall demo test-asan fuzz deb test-deb \
+	check-desktops
 
 all: build
 
@@ -51,6 +52,17 @@ bench: deps
 	@cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-bench -j$(JOBS)
 	@for b in $(BUILD_DIR)-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The desktops most people run (GNOME Shell, KDE Plasma, sway), headless, with the real Kelvo: every
+# tests/desktops/check_*.py in turn. On demand only, never in `make test` or CI: it installs the desktops first
+# (scripts/install-desktop-deps, about 1.5 GB) and runs them as a throwaway user, so it needs root.
+# DESKTOPS=gnome (or plasma, sway) limits it to one.
+DESKTOPS ?=
+check-desktops: deps $(BUILD_DIR)/CMakeCache.txt
+	@bash scripts/install-desktop-deps
+	@$(call quiet_build,$(BUILD_DIR),kelvo kelvo-sim)
+	@status=0; for check in tests/desktops/check_*.py; do \
+		$(PYTHON) $$check $(BUILD_DIR) $(DESKTOPS) || status=1; done; exit $$status
 
 # The whole test suite under AddressSanitizer (with leak checking) and UndefinedBehaviorSanitizer.
 ASAN_DIR ?= build-asan

@@ -1,16 +1,21 @@
 #include "app/KelvoApp.h"
 
 #include "app/PanelWindow.h"
+#include "app/TrayMenuModel.h"
 #include "app/TrayToolTip.h"
-#include "ui/FocusRingStyle.h"
 #include "panel/MenuBarView.h"
+#include "platform/Logging.h"
 #include "platform/LoginItem.h"
 #include "tray/DesktopTrayHosts.h"
+#include "tray/LikelyTrayAnchor.h"
+#include "tray/TrayMenuView.h"
+#include "ui/FocusRingStyle.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QMenu>
+#include <QScreen>
 
 namespace {
 std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
@@ -33,7 +38,7 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     , m_siteUrl(options.siteUrl)
     , m_icon(std::make_unique<MenuBarIcon>(m_service, options.iconTiming))
     , m_hosts(makeTrayHosts(options))
-    , m_trayMenu(std::make_unique<QMenu>())
+    , m_trayMenu(std::make_unique<TrayMenuView>())
 {
     if (!qobject_cast<FocusRingStyle*>(QApplication::style())) {
         QApplication::setStyle(new FocusRingStyle); // the application owns it
@@ -43,11 +48,17 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     m_panelWindow = std::make_unique<PanelWindow>(
         m_panel, m_hosts->kind() == TrayHosts::Kind::None ? PanelWindow::Kind::Window : PanelWindow::Kind::Popup);
 
-    // The one menu Kelvo has, on a right click of the icon.
-    m_trayMenu->addAction(QStringLiteral("Open Kelvo"), this, &KelvoApp::openPanel);
-    m_trayMenu->addAction(QStringLiteral("Settings..."), this, &KelvoApp::openSettings);
-    m_trayMenu->addSeparator();
-    m_trayMenu->addAction(QStringLiteral("Quit Kelvo"), this, [] { QCoreApplication::quit(); });
+    // One menu, drawn by the tray host from D-Bus or by Kelvo itself on a right click of the icon.
+    m_menuModel = std::make_unique<TrayMenuModel>(
+        m_service,
+        TrayMenuModel::Actions{[this] { openPanel(); }, [this] { openSettings(); }, [] { QCoreApplication::quit(); }});
+    m_trayMenu->setItems(m_menuModel->items());
+    connect(m_menuModel.get(), &TrayMenuModel::itemsChanged, this, [this] {
+        m_trayMenu->setItems(m_menuModel->items());
+        if (m_trayIcon) {
+            m_trayIcon->setMenu(m_menuModel->items());
+        }
+    });
 
     m_trayLoss.setSingleShot(true);
     m_trayLoss.setInterval(options.trayLossGrace);
@@ -70,6 +81,11 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
 }
 
 KelvoApp::~KelvoApp() = default;
+
+QMenu& KelvoApp::trayMenu()
+{
+    return *m_trayMenu;
+}
 
 void KelvoApp::start()
 {
@@ -100,6 +116,7 @@ void KelvoApp::syncTray()
             m_panelWindow->toggleNear(anchor);
         });
         connect(m_trayIcon.get(), &TrayIcon::contextMenuRequested, this, &KelvoApp::showTrayMenu);
+        m_trayIcon->setMenu(m_menuModel->items());
         m_trayIcon->setIcon(m_icon->icon());
         updateToolTip();
         m_panelWindow->setKind(PanelWindow::Kind::Popup);
@@ -125,6 +142,13 @@ void KelvoApp::updateToolTip()
 void KelvoApp::showTrayMenu(const QRect& anchor)
 {
     m_lastAnchor = anchor;
+    // A menu of Kelvo's own on Wayland would be a window in the middle of the screen: the panel, which holds all the
+    // menu does, opens instead. Hosts that draw the D-Bus menu never ask for this.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        qCDebug(lcTray) << "ContextMenu on Wayland: opening the panel instead of a menu";
+        openPanel();
+        return;
+    }
     m_trayMenu->popup(anchor.isEmpty() ? QCursor::pos() : anchor.topLeft());
 }
 
@@ -145,7 +169,13 @@ QCoro::Task<> KelvoApp::launch()
 void KelvoApp::openPanel()
 {
     if (m_panelWindow->kind() == PanelWindow::Kind::Popup && m_trayIcon) {
-        m_panelWindow->openNear(m_lastAnchor.isEmpty() ? m_trayIcon->geometry() : m_lastAnchor);
+        QRect anchor = m_lastAnchor.isEmpty() ? m_trayIcon->geometry() : m_lastAnchor;
+        // A host that draws the menu itself need never have said where its icon is ("Open Kelvo" on GNOME).
+        if (anchor.isEmpty() && QGuiApplication::primaryScreen()) {
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            anchor = likelyTrayAnchor(screen->geometry(), screen->availableGeometry());
+        }
+        m_panelWindow->openNear(anchor);
     } else {
         m_panelWindow->openNear({});
     }

@@ -20,6 +20,8 @@
 class MenuBarView;
 class PanelWindow;
 class QMenu;
+class TrayMenuModel;
+class TrayMenuView;
 
 // Where Kelvo keeps and fetches things; the defaults are the real ones, tests and demos point them elsewhere.
 struct KelvoOptions {
@@ -55,7 +57,8 @@ public:
     MenuBarIcon& icon() { return *m_icon; }
     TrayHosts& trayHosts() { return *m_hosts; }
     TrayIcon* trayIcon() { return m_trayIcon.get(); } // none while no tray is there
-    QMenu& trayMenu() { return *m_trayMenu; }
+    QMenu& trayMenu();
+    TrayMenuModel& trayMenuModel() { return *m_menuModel; }
     PanelWindow& panelWindow() { return *m_panelWindow; }
     MenuBarView& panel() { return *m_panel; }
     SettingsView* settings() { return m_settings.get(); } // created when first opened
@@ -87,7 +90,8 @@ private:
     std::unique_ptr<PanelWindow> m_panelWindow;
     std::unique_ptr<TrayHosts> m_hosts;
     std::unique_ptr<TrayIcon> m_trayIcon;
-    std::unique_ptr<QMenu> m_trayMenu;
+    std::unique_ptr<TrayMenuModel> m_menuModel;
+    std::unique_ptr<TrayMenuView> m_trayMenu;
     QRect m_lastAnchor;
     QTimer m_trayLoss;
     bool m_started = false;

@@ -1,5 +1,6 @@
 #include "panel/ClimateControls.h"
 
+#include "panel/ClimateRows.h"
 #include "panel/DisplayNames.h"
 #include "service/SensiboService.h"
 #include "ui/Accessibility.h"
@@ -43,14 +44,15 @@ ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QW
     m_horizontalSwingMenu->setObjectName(QStringLiteral("horizontalSwingMenu"));
     m_lightSwitch->setObjectName(QStringLiteral("lightSwitch"));
 
-    m_powerRow = addRow(QStringLiteral("powerRow"), QStringLiteral("Power"), m_powerSwitch, false);
-    m_modeRow = addRow(QStringLiteral("modeRow"), QStringLiteral("Mode"), m_modeMenu, true);
-    m_temperatureRow = addRow(QStringLiteral("temperatureRow"), QStringLiteral("Temp"), m_stepper, false);
-    m_fanRow = addRow(QStringLiteral("fanRow"), QStringLiteral("Fan"), m_fanMenu, true);
-    m_swingRow = addRow(QStringLiteral("swingRow"), QStringLiteral("Swing"), m_swingMenu, true);
-    m_horizontalSwingRow =
-        addRow(QStringLiteral("horizontalSwingRow"), QStringLiteral("H. Swing"), m_horizontalSwingMenu, true);
-    m_lightRow = addRow(QStringLiteral("lightRow"), QStringLiteral("Light"), m_lightSwitch, false);
+    m_powerRow = addRow(QStringLiteral("powerRow"), climateRowLabel(ACSetting::Power), m_powerSwitch, false);
+    m_modeRow = addRow(QStringLiteral("modeRow"), climateRowLabel(ACSetting::Mode), m_modeMenu, true);
+    m_temperatureRow =
+        addRow(QStringLiteral("temperatureRow"), climateRowLabel(ACSetting::TargetTemperature), m_stepper, false);
+    m_fanRow = addRow(QStringLiteral("fanRow"), climateRowLabel(ACSetting::FanLevel), m_fanMenu, true);
+    m_swingRow = addRow(QStringLiteral("swingRow"), climateRowLabel(ACSetting::Swing), m_swingMenu, true);
+    m_horizontalSwingRow = addRow(QStringLiteral("horizontalSwingRow"), climateRowLabel(ACSetting::HorizontalSwing),
+                                  m_horizontalSwingMenu, true);
+    m_lightRow = addRow(QStringLiteral("lightRow"), climateRowLabel(ACSetting::Light), m_lightSwitch, false);
 
     connect(m_powerSwitch, &ToggleSwitch::switchRequested, this, [this](bool on) { change(ACSetting::Power, on); });
     connect(m_modeMenu, &OptionMenuButton::optionChosen, this,
@@ -133,6 +135,8 @@ void ClimateControls::sync()
         return;
     }
     const ACState& state = *device->acState;
+    const auto rows = climateRows(m_service, state);
+    const auto rowFor = [&rows](ACSetting setting) -> const ClimateRow& { return rows[std::size_t(setting)]; };
     const QPalette& pal = palette();
     const QColor primary = primaryColor(pal);
 
@@ -141,38 +145,35 @@ void ClimateControls::sync()
                state.on ? systemGreen(pal) : secondaryColor(pal));
     m_powerSwitch->setChecked(state.on);
 
-    // A menu row stands while the unit is on and has choices; its choices and the current one show by their names.
-    const auto syncMenu = [&](const Row& row, OptionMenuButton* menu, const QStringList& values, const QString& current,
-                              const QString& icon, OptionMenuButton::NameFunction name) {
-        row.widget->setVisible(state.on && !values.isEmpty());
+    // A menu row's choices and the current one show by their names.
+    const auto syncMenu = [&](const Row& row, OptionMenuButton* menu, const ClimateRow& climateRow,
+                              const QString& icon) {
+        row.widget->setVisible(climateRow.shown);
         setRowIcon(row, icon, primary);
-        menu->setOptions(values, name);
-        menu->setCurrent(current, name(current));
+        menu->setOptions(climateRow.options, climateRow.name);
+        menu->setCurrent(climateRow.current, climateRow.name(climateRow.current));
     };
 
-    const QString mode = state.mode.value_or(QStringLiteral("cool"));
-    syncMenu(m_modeRow, m_modeMenu, m_service.availableModes(), mode, modeIcon(mode), displayName);
+    const ClimateRow& mode = rowFor(ACSetting::Mode);
+    syncMenu(m_modeRow, m_modeMenu, mode, modeIcon(mode.current));
 
-    const auto range = m_service.temperatureRange();
-    m_temperatureRow.widget->setVisible(state.on && range.has_value());
+    const ClimateRow& temperature = rowFor(ACSetting::TargetTemperature);
+    m_temperatureRow.widget->setVisible(temperature.shown);
     setRowIcon(m_temperatureRow, QStringLiteral("thermometer.medium"), primary);
-    if (range) {
-        const auto [lowest, highest] = *range;
-        m_stepper->setValue(state.targetTemperature.value_or(lowest), state.temperatureUnit.value_or(QString()), lowest,
-                            highest);
+    if (temperature.range) {
+        const auto [lowest, highest] = *temperature.range;
+        m_stepper->setValue(temperature.target, state.temperatureUnit.value_or(QString()), lowest, highest);
     }
 
-    syncMenu(m_fanRow, m_fanMenu, m_service.availableFanLevels(), state.fanLevel.value_or(QString()),
-             QStringLiteral("fan"), displayName);
-    syncMenu(m_swingRow, m_swingMenu, m_service.availableSwingModes(), state.swing.value_or(QString()),
-             QStringLiteral("arrow.up.and.down"), swingDisplayName);
-    syncMenu(m_horizontalSwingRow, m_horizontalSwingMenu, m_service.availableHorizontalSwingModes(),
-             state.horizontalSwing.value_or(QString()), QStringLiteral("arrow.left.and.right"), swingDisplayName);
+    syncMenu(m_fanRow, m_fanMenu, rowFor(ACSetting::FanLevel), QStringLiteral("fan"));
+    syncMenu(m_swingRow, m_swingMenu, rowFor(ACSetting::Swing), QStringLiteral("arrow.up.and.down"));
+    syncMenu(m_horizontalSwingRow, m_horizontalSwingMenu, rowFor(ACSetting::HorizontalSwing),
+             QStringLiteral("arrow.left.and.right"));
 
-    // One light mode is no choice.
-    m_lightRow.widget->setVisible(state.on && m_service.availableLightModes().size() >= 2);
+    const ClimateRow& light = rowFor(ACSetting::Light);
+    m_lightRow.widget->setVisible(light.shown);
     setRowIcon(m_lightRow, QStringLiteral("light.max"), primary);
-    m_lightSwitch->setChecked(state.light == u"on");
+    m_lightSwitch->setChecked(light.current == u"on");
 }
 
 void ClimateControls::changeEvent(QEvent* event)

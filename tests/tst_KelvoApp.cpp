@@ -15,8 +15,10 @@ class FakeTrayIcon : public TrayIcon
 public:
     void setIcon(const QIcon& image) override { icon = image; }
     void setToolTip(const QString& title, const QString& body) override { toolTip = title + QLatin1Char('|') + body; }
+    void setMenu(const QList<TrayMenuItem>& items) override { menu = items; }
     QIcon icon;
     QString toolTip;
+    QList<TrayMenuItem> menu;
 };
 
 class FakeTrayHosts : public TrayHosts
@@ -164,7 +166,10 @@ void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
     QVERIFY(!icon->icon.isNull());
     QCOMPARE(icon->toolTip, QStringLiteral("Kelvo|No API Key Configured"));
 
-    // A double-click on the icon leaves the panel open; the menu is Kelvo's own.
+    QVERIFY(!icon->menu.isEmpty());
+    QCOMPARE(icon->menu.first().label, QStringLiteral("No API Key Configured")); // the host draws the same menu
+
+    // A double-click on the icon leaves the panel open; a host without menus of its own gets Kelvo's.
     Q_EMIT icon->activated(QRect(1200, 2, 1, 1));
     Q_EMIT icon->activated(QRect(1200, 2, 1, 1));
     QVERIFY(app.panelWindow().isVisible());
@@ -175,7 +180,7 @@ void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
     for (QAction* action : app.trayMenu().actions()) {
         entries.append(action->isSeparator() ? QStringLiteral("-") : action->text());
     }
-    QCOMPARE(entries, (QStringList{"Open Kelvo", "Settings...", "-", "Quit Kelvo"}));
+    QCOMPARE(entries, (QStringList{"No API Key Configured", "Open Settings...", "-", "Quit Kelvo"}));
     app.trayMenu().hide();
 
     // A tray that restarts keeps the popup; one that stays away gives the window back.

@@ -1,5 +1,7 @@
 #include "tray/StatusNotifierItem.h"
 
+#include "platform/Logging.h"
+#include "tray/DBusMenu.h"
 #include "tray/StatusNotifierItemAdaptor.h"
 
 #include <QCoreApplication>
@@ -32,6 +34,7 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     : TrayIcon(parent)
     , m_bus(bus)
     , m_adaptor(nullptr)
+    , m_menu(new DBusMenu(this))
 {
     registerStatusNotifierTypes();
     m_adaptor = new StatusNotifierItemAdaptor(this);
@@ -42,8 +45,12 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
             announceIcon();
         }
     });
+    // The menu is in place before any host hears of the item: GNOME's extension reads it at once.
     if (!m_bus.isConnected() ||
-        !m_bus.registerObject(QLatin1String(objectPath), this, QDBusConnection::ExportAdaptors)) {
+        !m_bus.registerObject(QLatin1String(objectPath), this, QDBusConnection::ExportAdaptors) ||
+        !m_bus.registerObject(QLatin1String(DBusMenu::objectPath), m_menu, QDBusConnection::ExportScriptableContents)) {
+        qCDebug(lcTray) << "StatusNotifierItem not offered: no session bus, or its objects are taken:"
+                        << m_bus.lastError().message();
         return;
     }
     // The conventional name: the process id and a count, so that a second item of the process gets its own.
@@ -58,6 +65,11 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
         const QDBusPendingReply<uint> reply = *call;
         constexpr uint primaryOwner = 1;
         m_serviceName = !reply.isError() && reply.value() == primaryOwner ? m_requestedName : m_bus.baseService();
+        if (m_serviceName != m_requestedName) {
+            qCDebug(lcTray) << "StatusNotifierItem name" << m_requestedName << "refused ("
+                            << (reply.isError() ? reply.error().message() : QString::number(reply.value()))
+                            << "): registering as" << m_serviceName;
+        }
         registerWithWatcher();
     });
 }
@@ -66,6 +78,7 @@ StatusNotifierItem::~StatusNotifierItem()
 {
     if (!m_requestedName.isEmpty()) {
         m_bus.unregisterObject(QLatin1String(objectPath));
+        m_bus.unregisterObject(QLatin1String(DBusMenu::objectPath));
         // Nobody waits for the answer: the name goes with the connection at the latest.
         m_bus.send(busCall(QStringLiteral("ReleaseName"), m_requestedName));
     }
@@ -81,9 +94,12 @@ void StatusNotifierItem::registerWithWatcher()
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
         watcher->deleteLater();
         // A refusal leaves the icon missing until the hosts change again, which makes a new item.
-        if (!watcher->isError()) {
-            Q_EMIT registered();
+        if (watcher->isError()) {
+            qCDebug(lcTray) << "The watcher refused" << m_serviceName << ":" << watcher->error().message();
+            return;
         }
+        qCDebug(lcTray) << "Registered with the watcher as" << m_serviceName;
+        Q_EMIT registered();
     });
 }
 
@@ -113,6 +129,11 @@ void StatusNotifierItem::setToolTip(const QString& title, const QString& body)
     m_title = title;
     m_body = body;
     Q_EMIT m_adaptor->NewToolTip();
+}
+
+void StatusNotifierItem::setMenu(const QList<TrayMenuItem>& items)
+{
+    m_menu->setItems(items);
 }
 
 StatusNotifierPixmaps StatusNotifierItem::iconPixmaps()

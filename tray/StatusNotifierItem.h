@@ -8,11 +8,13 @@
 
 #include <optional>
 
+class DBusMenu;
 class StatusNotifierItemAdaptor;
 
 // Kelvo's own StatusNotifierItem (the tray protocol of Plasma, Xfce, LXQt, Cinnamon, GNOME's AppIndicator
-// extension, waybar): the item object on the bus under the conventional name, registered with the watcher. It
-// offers no D-Bus menu, so hosts ask for ContextMenu(x, y) and Kelvo shows its own menu there; Activate(x, y)
+// extension, waybar): the item object on the bus under the conventional name, registered with the watcher. Its
+// menu is a D-Bus menu that the host draws (GNOME's extension takes no item without one; Xfce and gtk-sni-tray ask
+// for menus only this way); a host that calls ContextMenu(x, y) instead gets Kelvo's own menu there. Activate(x, y)
 // and ContextMenu(x, y) report that point as the anchor.
 class StatusNotifierItem : public TrayIcon
 {
@@ -37,6 +39,8 @@ public:
 
     void setIcon(const QIcon& icon) override;
     void setToolTip(const QString& title, const QString& body) override;
+    void setMenu(const QList<TrayMenuItem>& items) override;
+    DBusMenu& menu() { return *m_menu; }
 
     // What the adaptor answers.
     StatusNotifierPixmaps iconPixmaps();
@@ -56,6 +60,7 @@ private:
     QString m_requestedName;
     QString m_serviceName;
     StatusNotifierItemAdaptor* m_adaptor;
+    DBusMenu* m_menu;
     QIcon m_icon;
     std::optional<StatusNotifierPixmaps> m_pixmaps; // made when a host asks, kept until the icon changes
     QTimer m_iconThrottle;

@@ -1,5 +1,6 @@
 #include "tray/StatusNotifierItemAdaptor.h"
 
+#include "tray/DBusMenu.h"
 #include "tray/StatusNotifierItem.h"
 
 StatusNotifierItemAdaptor::StatusNotifierItemAdaptor(StatusNotifierItem* item)
@@ -13,6 +14,11 @@ StatusNotifierItemAdaptor::StatusNotifierItemAdaptor(StatusNotifierItem* item)
 StatusNotifierPixmaps StatusNotifierItemAdaptor::iconPixmap() const
 {
     return m_item->iconPixmaps();
+}
+
+QDBusObjectPath StatusNotifierItemAdaptor::menu() const
+{
+    return QDBusObjectPath(QLatin1String(DBusMenu::objectPath));
 }
 
 StatusNotifierToolTip StatusNotifierItemAdaptor::toolTip() const

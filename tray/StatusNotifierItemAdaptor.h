@@ -3,11 +3,12 @@
 #include "tray/StatusNotifierTypes.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusObjectPath>
 
 class StatusNotifierItem;
 
-// The org.kde.StatusNotifierItem interface of Kelvo's item. There is deliberately no Menu property: hosts then
-// call ContextMenu, and Kelvo's own menu appears (an advertised but empty menu shows nothing or eats a click).
+// The org.kde.StatusNotifierItem interface of Kelvo's item. Its Menu is the item's D-Bus menu, which hosts draw;
+// ItemIsMenu is false, so a left click is Activate (the panel), not the menu.
 class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor
 {
     Q_OBJECT
@@ -27,6 +28,10 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor
     Q_PROPERTY(QString AttentionMovieName READ emptyName)
     Q_PROPERTY(StatusNotifierToolTip ToolTip READ toolTip)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
+    Q_PROPERTY(QDBusObjectPath Menu READ menu)
+    // What screen readers say for the icon; GNOME's extension asks and logs an error when they are missing.
+    Q_PROPERTY(QString IconAccessibleDesc READ title)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ emptyName)
 
 public:
     explicit StatusNotifierItemAdaptor(StatusNotifierItem* item);
@@ -41,6 +46,7 @@ public:
     StatusNotifierPixmaps noPixmaps() const { return {}; }
     StatusNotifierToolTip toolTip() const;
     bool itemIsMenu() const { return false; }
+    QDBusObjectPath menu() const;
 
 public Q_SLOTS:
     void Activate(int x, int y);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tray/TrayMenuItem.h"
+
 #include <QIcon>
 #include <QObject>
 #include <QRect>
@@ -17,6 +19,8 @@ public:
     virtual void setToolTip(const QString& title, const QString& body) = 0;
     // Where the icon is on screen, when the tray says.
     virtual QRect geometry() const { return {}; }
+    // The menu, for trays that draw it themselves; the others ask for it with contextMenuRequested.
+    virtual void setMenu(const QList<TrayMenuItem>&) {}
 
 Q_SIGNALS:
     // A left click.

@@ -14,7 +14,9 @@ keyboard (xdotool) and reads the screen (ImageMagick screenshots, tesseract OCR)
   7. a right click on trayer's icon shows Kelvo's menu, and its "Quit Kelvo" ends Kelvo;
   8. a StatusNotifierItem host (status-notifier-watcher and gtk-sni-tray-standalone on a private D-Bus session
      bus) at the top, started 2 s after Kelvo: the item registers, the panel turns from a window into a popup,
-     a click opens it, power off and on keep it on screen, a second click closes it, the menu quits Kelvo;
+     a click opens it, power off and on keep it on screen, a second click closes it; Kelvo's D-Bus menu, read
+     with GetLayout, lists the modes, and Event(id, "clicked") on "Heat" sends exactly one PATCH; a right click
+     shows that menu drawn by the host (with the Mode submenu), and its "Quit Kelvo" quits Kelvo;
   9. the same with the host at the bottom of the screen, started before Kelvo.
  10. with trayer at the bottom edge: the panel opens above the icon, 4 px from it and inside the screen, keeps
      that edge while it shrinks and grows, and closes on a click on the icon, Escape, a click elsewhere and
@@ -952,20 +954,33 @@ class E2E:
                 self.processes.remove((name, process))
 
     def menu(self):
-        """Kelvo's tray menu: a small window of Kelvo's that is not a tooltip."""
-        boxes = [box for _, box in self.kelvo_windows() if 60 <= box.width < 250 and box.height >= 40]
+        """Kelvo's tray menu: a window of Kelvo's that is neither the panel nor a tooltip."""
+        panel = self.panel()
+        boxes = [box for _, box in self.kelvo_windows()
+                 if 60 <= box.width < PANEL_WIDTH + 100 and box.height >= 80 and box != panel]
         return boxes[0] if boxes else None
 
-    def quit_from_menu(self, shot):
+    def host_menus(self):
+        """The menus the StatusNotifierItem host draws itself from Kelvo's D-Bus menu, leftmost first."""
+        bar = self.sni_bar()
+        boxes = [box for _, box in self.windows("--class", "gtk-sni-tray") if box.height >= 40 and box != bar]
+        return sorted(boxes, key=lambda b: b.left)
+
+    def host_menu(self):
+        menus = self.host_menus()
+        return menus[0] if menus else None
+
+    def quit_from_menu(self, shot, region=None):
         """Reads the open menu, then quits Kelvo with its "Quit Kelvo"."""
-        self.wait_until("Kelvo's menu to open", self.menu)
+        region = region or self.menu
+        self.wait_until("Kelvo's menu to open", region)
 
         def entries(words):
             found = [first(words, name) for name in ("Open Kelvo", "Settings...", "Quit Kelvo")]
             in_order = all(found) and found[0].top < found[1].top < found[2].top
             return found[2] if in_order else None
 
-        quit_entry = self.see('"Open Kelvo", "Settings..." and "Quit Kelvo" in the menu', self.menu, entries, shot)
+        quit_entry = self.see('"Open Kelvo", "Settings..." and "Quit Kelvo" in the menu', region, entries, shot)
         self.click_to_quit(quit_entry.cx, quit_entry.cy, '"Quit Kelvo"')
 
     def step7_xembed_menu(self):
@@ -1120,17 +1135,63 @@ class E2E:
             self.click(icon.cx, icon.cy)
             self.wait_until("the panel to close on a second click on the icon", lambda: self.panel() is None)
 
-        # gtk-sni-tray pops only D-Bus menus on a right click and Kelvo offers none; hosts such as Plasma, Xfce and
-        # waybar then ask the item for ContextMenu at the click, as done here.
+        if edge == "top":
+            self.choose_from_dbus_menu(bus, item)
+        # gtk-sni-tray draws Kelvo's D-Bus menu on a right click, as Plasma, GNOME, Xfce and waybar do.
         self.command(["xdotool", "mousemove", str(round(icon.cx)), str(round(icon.cy)), "click", "3"])
-        self.bus_call(
-            bus, f"--dest={item}", "/StatusNotifierItem", "org.kde.StatusNotifierItem.ContextMenu",
-            f"int32:{round(icon.cx)}", f"int32:{round(icon.cy)}",
-        )
-        self.quit_from_menu(f"sni-{edge}-menu")
+        menu = self.wait_until("the host's menu to open on a right click", self.host_menu)
+        mode = self.see('"Mode" in the host\'s menu', self.host_menu, lambda w: first(w, "Mode"), None)
+        self.hover(mode.cx, mode.cy)
+        self.wait_until("the Mode submenu", lambda: len(self.host_menus()) >= 2)
+        self.see('"Heat" in the Mode submenu', lambda: self.host_menus()[-1] if len(self.host_menus()) >= 2 else None,
+                 lambda w: first(w, "Heat"), f"sni-{edge}-menu-mode")
+        self.hover(menu.left + 10, menu.bottom - 10)  # back on the main menu, which closes the submenu
+        self.quit_from_menu(f"sni-{edge}-menu", self.host_menu)
+        if edge == "top":
+            self.check_mode_patches(1)
         self.stop_named("sni-host")
         self.stop_named("sni-watcher")
         self.stop_named("dbus-daemon")
+
+    def dbus_menu(self, bus, item):
+        """Kelvo's D-Bus menu as GetLayout gives it: {id: label}."""
+        reply = self.bus_call(
+            bus, f"--dest={item}", "/MenuBar", "com.canonical.dbusmenu.GetLayout", "int32:0", "int32:-1",
+            "array:string:label,type,enabled,visible,toggle-type,toggle-state,children-display",
+        )
+        labels, current, lines = {}, None, reply.splitlines()
+        for number, text in enumerate(lines):
+            entry = re.fullmatch(r"\s*int32 (\d+)\s*", text)
+            if entry:
+                current = int(entry.group(1))
+            elif current is not None and text.strip() == 'string "label"' and number + 1 < len(lines):
+                value = re.search(r'variant\s+string "(.*)"', lines[number + 1])
+                if value:
+                    labels[current] = value.group(1)
+        return labels
+
+    def mode_patches(self):
+        return [p for p in self.patches() if p["target"].split("?")[0] == "/api/v2/pods/abc123/acStates/mode"]
+
+    def check_mode_patches(self, count):
+        bodies = [json.loads(p["body"]) for p in self.mode_patches()]
+        if bodies != [{"newValue": "heat"}] * count:
+            self.fail(f"the cloud received the mode changes {bodies}, expected exactly {count} with heat")
+
+    def choose_from_dbus_menu(self, bus, item):
+        """What a host does: reads the menu with GetLayout and sends Event(id, "clicked") on the "Heat" mode."""
+        labels = self.wait_until("Kelvo's D-Bus menu to list the modes", lambda: (
+            lambda found: found if "Heat" in found.values() and "Open Kelvo" in found.values() else None
+        )(self.dbus_menu(bus, item)))
+        self.log(f"   D-Bus menu: {list(labels.values())}")
+        heat = next(number for number, label in labels.items() if label == "Heat")
+        before = len(self.mode_patches())
+        self.bus_call(bus, f"--dest={item}", "/MenuBar", "com.canonical.dbusmenu.Event", f"int32:{heat}",
+                      "string:clicked", "variant:int32:0", "uint32:0")
+        self.wait_until("the cloud to receive the mode chosen in the D-Bus menu", lambda: len(self.mode_patches()) > before)
+        self.check_mode_patches(before + 1)
+        # The menu follows: "Mode: Heat" once the change is made.
+        self.wait_until('the D-Bus menu to show "Mode: Heat"', lambda: "Mode: Heat" in self.dbus_menu(bus, item).values())
 
     def check_next_to_icon(self, when):
         """The panel inside the screen, 4 px from the tray icon on the side away from the bar, not over it."""

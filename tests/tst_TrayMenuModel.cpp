@@ -1,0 +1,235 @@
+#include "app/TrayMenuModel.h"
+#include "panel/ClimateControls.h"
+#include "tests/support/CloudFixture.h"
+
+#include <QCoroTask>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QJsonObject livingRoom(const QString& mode = QStringLiteral("cool"), bool on = true)
+{
+    return FakeSensiboCloud::makeDevice("abc123", "Living Room", on, mode);
+}
+
+// A unit whose cooling range is too long to list every value.
+QJsonObject wideRange()
+{
+    QJsonObject device = livingRoom();
+    QJsonObject capabilities = device["remoteCapabilities"].toObject();
+    QJsonObject modes = capabilities["modes"].toObject();
+    QJsonObject cool = modes["cool"].toObject();
+    QJsonArray values;
+    for (int degrees = 0; degrees <= 60; ++degrees) {
+        values.append(degrees);
+    }
+    cool["temperatures"] = QJsonObject{{"C", QJsonObject{{"isNative", true}, {"values", values}}}};
+    modes["cool"] = cool;
+    capabilities["modes"] = modes;
+    device["remoteCapabilities"] = capabilities;
+    return device;
+}
+
+// One line per shown entry: "-" a separator, "~" a line that cannot be chosen, "[x]"/"[ ]" a check entry, and for a
+// submenu its number of entries and the marked one ("Mode: Cool > 5, Cool").
+QString render(const TrayMenuItem& item)
+{
+    if (item.separator) {
+        return QStringLiteral("-");
+    }
+    QString text = (item.enabled ? QString() : QStringLiteral("~")) + item.label;
+    if (item.toggle == TrayMenuItem::Toggle::Check) {
+        text.prepend(item.checked ? QStringLiteral("[x] ") : QStringLiteral("[ ] "));
+    }
+    if (!item.children.isEmpty()) {
+        QString marked = QStringLiteral("none");
+        for (const TrayMenuItem& child : item.children) {
+            if (child.checked) {
+                marked = child.label;
+            }
+        }
+        text += QStringLiteral(" > %1, %2").arg(item.children.size()).arg(marked);
+    }
+    return text;
+}
+
+QStringList render(const QList<TrayMenuItem>& items)
+{
+    QStringList lines;
+    for (const TrayMenuItem& item : items) {
+        if (item.visible) {
+            lines.append(render(item));
+        }
+    }
+    return lines;
+}
+
+// The entry at "Mode: Cool/Heat": labels of the submenus on the way, then the entry's own.
+const TrayMenuItem* find(const QList<TrayMenuItem>& items, const QString& path)
+{
+    const QString head = path.section(QLatin1Char('/'), 0, 0);
+    const QString rest = path.section(QLatin1Char('/'), 1);
+    for (const TrayMenuItem& item : items) {
+        if (item.label == head && item.visible) {
+            return rest.isEmpty() ? &item : find(item.children, rest);
+        }
+    }
+    return nullptr;
+}
+
+const QStringList appEntries{"-", "Open Kelvo", "Settings...", "-", "Quit Kelvo"};
+} // namespace
+
+class tst_TrayMenuModel : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void menuSaysWhatThePanelSaysAndActsLikeIt_data();
+    void menuSaysWhatThePanelSaysAndActsLikeIt();
+};
+
+void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt_data()
+{
+    QTest::addColumn<QJsonArray>("devices");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("listStatus"); // 0: the list never comes
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("request"); // what the choice sends, empty when nothing
+    QTest::addColumn<QString>("firstLineAfter");
+
+    const QString key = QStringLiteral("test-key");
+    const QString header = QStringLiteral("~Living Room — 23°C, 51%");
+    const QString change = QStringLiteral("PATCH /api/v2/pods/abc123/acStates/%1 %2");
+    // The device view: the first line, the rows ("|" between them), then the entries of the application.
+    const auto device = [&](const QString& rows) { return QStringList{header, "-"} + rows.split('|') + appEntries; };
+    const QString on = QStringLiteral("[x] Power|Mode: %1 > 5, %1|");
+    const QString temp = QStringLiteral("Temp: 22°C > 15, 22°C|");
+    const QString fan = QStringLiteral("Fan: Auto > 6, Auto|");
+    const QString swings = QStringLiteral("Swing: Off > 7, Off|H. Swing: Off > 7, Off|Light: On > 2, On");
+
+    QTest::newRow("no key") << FakeSensiboCloud::defaultDevices() << QString() << 200
+                            << QStringList{"~No API Key Configured", "Open Settings...", "-", "Quit Kelvo"} << QString()
+                            << QString() << QString();
+    QTest::newRow("loading") << FakeSensiboCloud::defaultDevices() << key << 0
+                             << QStringList{"~Loading devices..."} + appEntries << QString() << QString() << QString();
+    QTest::newRow("error") << QJsonArray() << key << 500 << QStringList{"~Server error (500)", "Retry"} + appEntries
+                           << "Retry"
+                           << "GET /api/v2/users/me/pods" << QString();
+    QTest::newRow("no devices") << QJsonArray() << key << 200 << QStringList{"~No devices found", "Retry"} + appEntries
+                                << QString() << QString() << QString();
+    QTest::newRow("one device on, cool") << QJsonArray{livingRoom()} << key << 200
+                                         << device(on.arg("Cool") + temp + fan + swings) << "Mode: Cool/Heat"
+                                         << change.arg("mode", R"({"newValue":"heat"})") << header;
+    QTest::newRow("one device off") << QJsonArray{livingRoom("cool", false)} << key << 200 << device("[ ] Power")
+                                    << "Power" << change.arg("on", R"({"newValue":true})") << header;
+    QTest::newRow("fan mode has no temperatures")
+        << QJsonArray{livingRoom("fan")} << key << 200 << device(on.arg("Fan") + fan + swings) << "Fan: Auto/Med-High"
+        << change.arg("fanLevel", R"({"newValue":"medium_high"})") << header;
+    QTest::newRow("dry mode has no fan levels")
+        << QJsonArray{livingRoom("dry")} << key << 200 << device(on.arg("Dry") + temp + swings) << "Temp: 22°C/30°C"
+        << change.arg("targetTemperature", R"({"newValue":30})") << header;
+    QTest::newRow("a range too long for a menu")
+        << QJsonArray{wideRange()} << key << 200 << device(on.arg("Cool") + "Temp: 22°C > 2, none|" + fan + swings)
+        << "Temp: 22°C/Warmer (23°C)" << change.arg("targetTemperature", R"({"newValue":23})") << header;
+    QTest::newRow("several devices, a failed refresh")
+        << FakeSensiboCloud::defaultDevices() << key << 200
+        << device(on.arg("Cool") + temp + fan + swings + "|Device: Living Room > 2, Living Room")
+        << "Device: Living Room/Bedroom" << QString() << "~Bedroom — 20°C, 44%";
+}
+
+// The menu and the panel over one service: the same texts in each state, the same rows for each mode, and a
+// choice in the menu is the panel's service call.
+void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
+{
+    QFETCH(QJsonArray, devices);
+    QFETCH(QString, key);
+    QFETCH(int, listStatus);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, choice);
+    QFETCH(QString, request);
+    QFETCH(QString, firstLineAfter);
+
+    CloudFixture fixture;
+    QVERIFY(fixture.listening);
+    fixture.cloud.setDevices(devices);
+    std::unique_ptr<SensiboService> service = fixture.makeService();
+    service->setApiKey(key);
+    TrayMenuModel model(*service, {});
+    if (!key.isEmpty()) {
+        if (listStatus == 0) {
+            fixture.cloud.setDelayMs(60'000);
+            service->fetchDevices();
+            QVERIFY(service->isLoading());
+        } else {
+            if (listStatus != 200) {
+                FakeHttpServer::Response failure;
+                failure.status = listStatus;
+                fixture.cloud.overrideDeviceList(failure, 1);
+            }
+            QCoro::waitFor(service->fetchDevices());
+        }
+    }
+    QCOMPARE(render(model.items()), lines);
+
+    if (service->selectedDevice()) {
+        // The rows shown are the panel's.
+        ClimateControls panel(*service, 110);
+        QStringList panelRows;
+        for (QWidget* row : panel.findChildren<QWidget*>(QRegularExpression("Row$"), Qt::FindDirectChildrenOnly)) {
+            for (QLabel* label : row->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+                if (row->isVisibleTo(&panel) && !label->text().isEmpty()) {
+                    panelRows.append(label->text());
+                }
+            }
+        }
+        QStringList menuRows;
+        for (const TrayMenuItem& item : model.items()) {
+            if (item.visible && item.key.startsWith(QLatin1String("row-"))) {
+                menuRows.append(item.label.section(QLatin1Char(':'), 0, 0));
+            }
+        }
+        QCOMPARE(menuRows, panelRows);
+
+        // A refresh that brings nothing new is no change; a failed one shows its message under the first line.
+        QSignalSpy changes(&model, &TrayMenuModel::itemsChanged);
+        QCoro::waitFor(service->fetchDevices());
+        QCOMPARE(changes.size(), 0);
+        if (devices.size() > 1) {
+            FakeHttpServer::Response failure;
+            failure.status = 503;
+            fixture.cloud.overrideDeviceList(failure, 1);
+            QCoro::waitFor(service->fetchDevices());
+            QCOMPARE(changes.size(), 1);
+            QCOMPARE(render(model.items()).mid(0, 3), (QStringList{lines.first(), "~Server error (503)", "-"}));
+        }
+    }
+
+    if (choice.isEmpty()) {
+        return;
+    }
+    fixture.cloud.clearRequests();
+    const TrayMenuItem* entry = find(model.items(), choice);
+    QVERIFY2(entry && entry->action && entry->enabled, qPrintable(choice));
+    entry->action();
+    if (!firstLineAfter.isEmpty()) {
+        QCOMPARE(render(model.items()).first(), firstLineAfter); // shown at once, as in the panel
+    }
+    if (request.isEmpty()) {
+        QCoreApplication::processEvents();
+        QCOMPARE(fixture.cloud.requests().size(), 0);
+        return;
+    }
+    QTRY_COMPARE(fixture.cloud.requests().size(), 1);
+    const FakeHttpServer::Request& sent = fixture.cloud.requests().first();
+    const QString body = sent.body.isEmpty() ? QString() : QLatin1Char(' ') + QString::fromUtf8(sent.body);
+    QCOMPARE(QString::fromLatin1(sent.method + ' ' + sent.target.split('?').first()) + body, request);
+}
+
+QTEST_MAIN(tst_TrayMenuModel)
+#include "tst_TrayMenuModel.moc"
