@@ -12,6 +12,8 @@
 #include <QCursor>
 #include <QMenu>
 
+#include <cstdio>
+
 namespace {
 std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
 {
@@ -35,6 +37,10 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     , m_hosts(makeTrayHosts(options))
     , m_trayMenu(std::make_unique<QMenu>())
 {
+    // A settings file that could not be read, or was moved aside, is said where a user starting Kelvo by hand looks.
+    if (const std::optional<QString> notice = m_preferences.loadNotice()) {
+        std::fprintf(stderr, "Kelvo: %s\n", notice->toLocal8Bit().constData());
+    }
     if (!qobject_cast<FocusRingStyle*>(QApplication::style())) {
         QApplication::setStyle(new FocusRingStyle); // the application owns it
     }
@@ -153,9 +159,7 @@ void KelvoApp::openPanel()
 
 void KelvoApp::refreshNow()
 {
-    if (!m_service.apiKey().isEmpty()) {
-        m_service.startRefreshTask();
-    }
+    m_service.requestRefresh();
 }
 
 void KelvoApp::openSettings()
