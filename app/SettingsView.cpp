@@ -365,8 +365,8 @@ void SettingsView::sync()
     syncUpdateAlert();
 }
 
-// One status at a time: loading wins over what was not saved (the key, then any other setting), which wins over a
-// failed Save & Connect, which wins over the devices found, which win over an error. "2 devices found" over a key
+// One status at a time: loading wins over what was not saved (the key, then any other setting, then launch at
+// login), which wins over a failed Save & Connect, which wins over the devices found, which win over an error. "2 devices found" over a key
 // the next start will not have, or over a key the cloud just refused, would read as success.
 void SettingsView::syncConnectionStatus()
 {
@@ -375,6 +375,9 @@ void SettingsView::syncConnectionStatus()
     std::optional<QString> failure = m_service.keySaveError();
     if (!failure) {
         failure = m_service.settingsProblem();
+    }
+    if (!failure) {
+        failure = m_loginItemError;
     }
     if (!failure) {
         failure = m_service.connectError();
@@ -484,9 +487,11 @@ void SettingsView::setLaunchAtLogin(bool enabled)
     m_launchAtLogin = enabled;
     if (isVisible() && m_loginItem) {
         const bool done = enabled ? m_loginItem->registerItem() : m_loginItem->unregisterItem();
-        // A refusal is not worth a message: the switch just shows what the system kept.
+        // The switch shows what the system kept, and the status row why it did not take the change.
+        m_loginItemError.reset();
         if (!done) {
             m_launchAtLogin = m_loginItem->isEnabled();
+            m_loginItemError = QStringLiteral("Could not change launch at login: ") + m_loginItem->lastError();
         }
     }
     sync();

@@ -103,8 +103,7 @@ public:
             replaceFileAtomically(entryPath(), desktopEntry(m_executable), 0600, &reason)) {
             return true;
         }
-        qCDebug(lcPrefs) << "could not write" << entryPath() << "-" << reason;
-        return false;
+        return failed(reason);
     }
 
     bool unregisterItem() override
@@ -113,9 +112,10 @@ public:
         if ((!QFileInfo::exists(entryPath()) && !QFileInfo(entryPath()).isSymLink()) || entry.remove()) {
             return true;
         }
-        qCDebug(lcPrefs) << "could not remove" << entryPath() << "-" << entry.errorString();
-        return false;
+        return failed(entry.errorString());
     }
+
+    QString lastError() const override { return m_lastError; }
 
     bool isEnabled() const override
     {
@@ -134,8 +134,16 @@ public:
 private:
     QString entryPath() const { return m_directory + QLatin1Char('/') + QLatin1String(entryFileName); }
 
+    bool failed(const QString& reason)
+    {
+        m_lastError = entryPath() + QStringLiteral(": ") + reason;
+        qCDebug(lcPrefs) << "could not change" << m_lastError;
+        return false;
+    }
+
     QString m_executable;
     QString m_directory;
+    QString m_lastError;
 };
 } // namespace
 

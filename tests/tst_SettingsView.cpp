@@ -493,6 +493,9 @@ void tst_SettingsView::launchAtLoginFollowsTheAutostartEntry()
     run.click(QStringLiteral("launchAtLoginSwitch"));
     QVERIFY(!view.launchAtLogin());
     QVERIFY(!run.toggle(QStringLiteral("launchAtLoginSwitch"))->isChecked());
+    // The status row says why, and nothing else does.
+    QCOMPARE(run.status(), QStringLiteral("error: Could not change launch at login: %1: %2")
+                               .arg(run.entryPath(), qt_error_string(ENOTDIR)));
     for (QWidget* window : QApplication::topLevelWidgets()) { // no message of any kind
         QVERIFY2(window == &view || !window->isVisible(), window->metaObject()->className());
     }
