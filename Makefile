@@ -12,13 +12,17 @@ E2E = $(PYTHON) tests/e2e/run_e2e.py $(BUILD_DIR)
 # bash, for pipefail in quiet_build.
 SHELL := /bin/bash
 
-.PHONY: all deps configure build run test e2e bench clean install uninstall demo test-asan fuzz deb test-deb \
+.PHONY: all deps deps-test configure build run test e2e bench clean install uninstall demo test-asan fuzz deb test-deb \
 	check-desktops
 
 all: build
 
+# What building, running and packaging need; the test targets add the tools the tests drive Kelvo with.
 deps:
 	@bash scripts/install-deps
+
+deps-test:
+	@bash scripts/install-deps --test
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
@@ -40,15 +44,15 @@ run: deps $(BUILD_DIR)/CMakeCache.txt
 	@$(call quiet_build,$(BUILD_DIR),kelvo)
 	@$(BUILD_DIR)/kelvo
 
-test: build
+test: deps-test build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 	$(E2E)
 
 # The real program on a virtual display, driven with the mouse and keyboard; screenshots in $(BUILD_DIR)/e2e.
-e2e: build
+e2e: deps-test build
 	$(E2E)
 
-bench: deps
+bench: deps-test
 	@cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-bench -j$(JOBS)
 	@for b in $(BUILD_DIR)-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
@@ -67,7 +71,7 @@ check-desktops: deps $(BUILD_DIR)/CMakeCache.txt
 # The whole test suite under AddressSanitizer (with leak checking) and UndefinedBehaviorSanitizer.
 ASAN_DIR ?= build-asan
 SANITIZE = -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
-test-asan: deps
+test-asan: deps-test
 	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DKELVO_WERROR=$(WERROR) \
 		-DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" >/dev/null
 	@cmake --build $(ASAN_DIR) -j$(JOBS)
@@ -77,9 +81,9 @@ test-asan: deps
 # libFuzzer targets built with clang; each runs FUZZ_SECONDS on a copy of its seed corpus.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= fuzz_decoding fuzz_linkify fuzz_preferences
+FUZZ_TARGETS ?= fuzz_decoding fuzz_linkify fuzz_preferences fuzz_richtext
 fuzz:
-	@bash scripts/install-fuzz-deps
+	@bash scripts/install-deps --fuzz
 	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 		-DKELVO_BUILD_FUZZ=ON -DKELVO_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(FUZZ_DIR) -j$(JOBS) --target $(FUZZ_TARGETS)
@@ -95,6 +99,10 @@ fuzz:
 # The Debian package, built in Release in its own folder with Debian's hardening flags, copied to
 # $(BUILD_DIR)/kelvo_<version>_<arch>.deb.
 DEB_DIR ?= build-deb
+# The package's file times are the newest changelog entry's, unless SOURCE_DATE_EPOCH says otherwise: two builds of
+# the same sources give the same package, byte for byte.
+CHANGELOG_DATE = $(shell sed -n 's/^ -- .*  //p' packaging/debian/changelog.in | head -n 1)
+deb: export SOURCE_DATE_EPOCH ?= $(shell date -d '$(CHANGELOG_DATE)' +%s)
 deb: deps
 	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g; \
 		cmake -S . -B $(DEB_DIR) -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_DEBIAN_PACKAGE=ON \

@@ -17,6 +17,8 @@
 #include <QMenu>
 #include <QScreen>
 
+#include <cstdio>
+
 namespace {
 std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
 {
@@ -40,6 +42,10 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     , m_hosts(makeTrayHosts(options))
     , m_trayMenu(std::make_unique<TrayMenuView>())
 {
+    // A settings file that could not be read, or was moved aside, is said where a user starting Kelvo by hand looks.
+    if (const std::optional<QString> notice = m_preferences.loadNotice()) {
+        std::fprintf(stderr, "Kelvo: %s\n", notice->toLocal8Bit().constData());
+    }
     if (!qobject_cast<FocusRingStyle*>(QApplication::style())) {
         QApplication::setStyle(new FocusRingStyle); // the application owns it
     }
@@ -183,9 +189,7 @@ void KelvoApp::openPanel()
 
 void KelvoApp::refreshNow()
 {
-    if (!m_service.apiKey().isEmpty()) {
-        m_service.startRefreshTask();
-    }
+    m_service.requestRefresh();
 }
 
 void KelvoApp::openSettings()

@@ -68,7 +68,8 @@ public:
     void openPanel();
     // Opens (or brings forward) the settings window.
     void openSettings();
-    // Loads the devices now (they were changed elsewhere) and restarts the 30 s refresh from here.
+    // Loads the devices now (they were changed elsewhere) and restarts the 30 s refresh from here; requests that come
+    // while that load runs are folded into one more load after it.
     void refreshNow();
 
 private:

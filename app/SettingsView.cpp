@@ -45,15 +45,6 @@ constexpr int formMargin = 20;
 constexpr int sectionSpacing = 20;
 constexpr int layoutPasses = 8;
 
-// Save & Connect's work, which outlives the click.
-QCoro::Task<> connectWithStoredKey(QPointer<SensiboService> service)
-{
-    co_await service->fetchDevices();
-    if (service) {
-        service->startRefreshTask();
-    }
-}
-
 BusySpinner* smallSpinner(QWidget* parent, const QString& objectName)
 {
     auto* spinner = new BusySpinner(parent);
@@ -124,6 +115,8 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
     connect(&m_service, &SensiboService::devicesChanged, this, &SettingsView::sync);
     connect(&m_service, &SensiboService::errorMessageChanged, this, &SettingsView::sync);
     connect(&m_service, &SensiboService::keySaveErrorChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::connectErrorChanged, this, &SettingsView::sync);
+    connect(&m_service, &SensiboService::settingsProblemChanged, this, &SettingsView::sync);
     connect(&m_service, &SensiboService::useMonochromeIconsChanged, this, &SettingsView::sync);
     connect(&m_updater, &UpdateService::autoCheckForUpdatesChanged, this, &SettingsView::sync);
     connect(&m_updater, &UpdateService::isCheckingChanged, this, &SettingsView::sync);
@@ -372,15 +365,25 @@ void SettingsView::sync()
     syncUpdateAlert();
 }
 
-// One status at a time: loading wins over a key that could not be saved, which wins over the devices found, which
-// win over an error. "2 devices found" over a key the next start will not have would read as success.
+// One status at a time: loading wins over what was not saved (the key, then any other setting, then launch at
+// login), which wins over a failed Save & Connect, which wins over the devices found, which win over an error. "2 devices found" over a key
+// the next start will not have, or over a key the cloud just refused, would read as success.
 void SettingsView::syncConnectionStatus()
 {
     const bool loading = m_service.isLoading();
     const qsizetype count = m_service.devices().size();
-    const std::optional<QString>& saveError = m_service.keySaveError();
-    const bool showDevices = !loading && !saveError && count > 0;
-    const std::optional<QString> error = saveError ? saveError : count == 0 ? m_service.errorMessage() : std::nullopt;
+    std::optional<QString> failure = m_service.keySaveError();
+    if (!failure) {
+        failure = m_service.settingsProblem();
+    }
+    if (!failure) {
+        failure = m_loginItemError;
+    }
+    if (!failure) {
+        failure = m_service.connectError();
+    }
+    const bool showDevices = !loading && !failure && count > 0;
+    const std::optional<QString> error = failure ? failure : count == 0 ? m_service.errorMessage() : std::nullopt;
     const bool showError = !loading && error.has_value();
 
     m_connectSpinner->setVisible(loading);
@@ -466,9 +469,9 @@ void SettingsView::restyle()
 
 void SettingsView::saveAndConnect()
 {
-    // A key the disk refused still connects: this run uses it, and the status row tells what was not saved.
-    m_service.saveApiKey();
-    connectWithStoredKey(QPointer<SensiboService>(&m_service));
+    // A key the disk refused still connects: this run uses it, and the status row tells what was not saved. The
+    // work belongs to the service, which outlives this window.
+    m_service.saveAndConnect();
 }
 
 void SettingsView::checkNow()
@@ -484,9 +487,11 @@ void SettingsView::setLaunchAtLogin(bool enabled)
     m_launchAtLogin = enabled;
     if (isVisible() && m_loginItem) {
         const bool done = enabled ? m_loginItem->registerItem() : m_loginItem->unregisterItem();
-        // A refusal is not worth a message: the switch just shows what the system kept.
+        // The switch shows what the system kept, and the status row why it did not take the change.
+        m_loginItemError.reset();
         if (!done) {
             m_launchAtLogin = m_loginItem->isEnabled();
+            m_loginItemError = QStringLiteral("Could not change launch at login: ") + m_loginItem->lastError();
         }
     }
     sync();

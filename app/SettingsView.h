@@ -99,6 +99,8 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::function<void(const QUrl&)> m_openUrl;
     bool m_launchAtLogin = false;
+    // Why the system refused the last change of launchAtLogin, until one is taken.
+    std::optional<QString> m_loginItemError;
     // The window has been on screen, placed by the window manager, at least once.
     bool m_placed = false;
 

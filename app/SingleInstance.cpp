@@ -1,8 +1,10 @@
 #include "app/SingleInstance.h"
 
+#include "platform/AtomicWrite.h"
 #include "platform/InstanceSocket.h"
 #include "platform/LockLeftovers.h"
-#include "platform/Preferences.h"
+#include "platform/Logging.h"
+#include "platform/RegularFile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,8 +13,10 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +26,8 @@ namespace {
 constexpr int claimTimeoutMs = 5000;
 constexpr int retryIntervalMs = 50;
 constexpr int socketTimeoutMs = 1000;
+// Kelvo's own clients are done in milliseconds; a connection left open is closed after this.
+constexpr int connectionLifetimeMs = 5000;
 
 // Whether the process at the other end of a connected local socket runs as this user. A socket of another user
 // must never make Kelvo leave, nor tell it what to do.
@@ -38,23 +44,30 @@ bool peerIsThisUser(qintptr descriptor)
 }
 } // namespace
 
-SingleInstance::SingleInstance(QString socketPath, QObject* parent)
+SingleInstance::SingleInstance(QString preferencesDirectory, QObject* parent)
     : QObject(parent)
-    , m_name(std::move(socketPath))
+    , m_directory(std::move(preferencesDirectory))
+    , m_name(InstanceSocket::path(m_directory))
 {}
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultName()
-{
-    return InstanceSocket::path(Preferences::defaultDirectory());
-}
-
 SingleInstance::Role SingleInstance::claim()
 {
-    QDir().mkpath(QFileInfo(m_name).absolutePath()); // the settings folder on a first start
-    m_lock = std::make_unique<QLockFile>(m_name + QStringLiteral(".lock"));
+    QString reason;
+    makePrivateFolders(m_directory, &reason); // the settings folder on a first start
+    QDir().mkpath(QFileInfo(m_name).absolutePath());
+    const QString lockPath = InstanceSocket::lockPath(m_directory);
+    m_lock = std::make_unique<QLockFile>(lockPath);
     m_lock->setStaleLockTime(0); // held for a whole run: stale only when its process is gone
+    if (const QString problem = RegularFile::lockFileProblem(lockPath); !problem.isEmpty()) {
+        // Qt would wait for ever reading a FIFO there. Run unguarded rather than not at all, as without a lock.
+        std::fprintf(stderr, "Kelvo: %s; a second Kelvo on these settings will not be kept out.\n",
+                     qPrintable(problem));
+        qCDebug(lcPrefs) << "instance lock refused:" << problem;
+        listen();
+        return Role::First;
+    }
     const QDeadlineTimer deadline(claimTimeoutMs);
     while (true) {
         if (m_lock->tryLock(0)) {
@@ -69,10 +82,12 @@ SingleInstance::Role SingleInstance::claim()
         }
         if (m_lock->error() != QLockFile::LockFailedError) {
             // No lock can be taken here (a read-only folder): run unguarded rather than not at all.
+            qCDebug(lcPrefs) << "instance lock refused:" << lockPath << "error" << m_lock->error();
             listen();
             return Role::First;
         }
         if (deadline.hasExpired()) {
+            qCDebug(lcPrefs) << "instance lock held by a Kelvo that does not answer:" << lockPath;
             return Role::Unreachable;
         }
         QThread::msleep(retryIntervalMs);
@@ -129,16 +144,33 @@ void SingleInstance::listen()
                 client->deleteLater();
                 continue;
             }
-            connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                while (client->canReadLine()) {
-                    const QByteArray line = client->readLine();
-                    if (line == InstanceSocket::openMessage) {
-                        Q_EMIT activationRequested();
-                    } else if (line == InstanceSocket::refreshMessage) {
-                        Q_EMIT refreshRequested();
-                    }
-                }
-            });
+            serve(client);
+        }
+    });
+}
+
+// Reads the client's lines as they come. Qt buffers no more than one line's worth, so a client that never sends a
+// newline, or sends without end, costs a few hundred bytes and is closed.
+void SingleInstance::serve(QLocalSocket* client)
+{
+    client->setReadBufferSize(InstanceSocket::maxLineLength);
+    QTimer::singleShot(connectionLifetimeMs, client, &QLocalSocket::abort);
+    auto lines = std::make_shared<int>(0);
+    connect(client, &QLocalSocket::readyRead, this, [this, client, lines] {
+        while (client->canReadLine()) {
+            const QByteArray line = client->readLine(InstanceSocket::maxLineLength + 1);
+            if (++*lines > InstanceSocket::maxLinesPerConnection) {
+                client->abort();
+                return;
+            }
+            if (line == InstanceSocket::openMessage) {
+                Q_EMIT activationRequested();
+            } else if (line == InstanceSocket::refreshMessage) {
+                Q_EMIT refreshRequested();
+            }
+        }
+        if (client->bytesAvailable() >= InstanceSocket::maxLineLength) {
+            client->abort(); // a full line's worth and no end to it
         }
     });
 }

@@ -1,16 +1,20 @@
 #pragma once
 
+#include "platform/Preferences.h"
+
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
 class QLocalServer;
+class QLocalSocket;
 class QLockFile;
 
 // One Kelvo per settings folder: a second start asks the running one to open its panel and then leaves, so there
-// is never a second icon nor a second poller of the rate-limited cloud. The running one holds a lock file next to
-// its socket for its whole run, so of two Kelvos started at once exactly one stays.
+// is never a second icon nor a second poller of the rate-limited cloud. The running one holds a lock file in the
+// settings folder for its whole run, so of two Kelvos started at once exactly one stays, whatever runtime folders
+// they were given. Its socket takes a few short lines per connection from the same user, and nothing more.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -22,11 +26,10 @@ public:
         Unreachable, // another Kelvo holds the lock but does not answer: see unreachableMessage()
     };
 
-    explicit SingleInstance(QString socketPath = defaultName(), QObject* parent = nullptr);
+    explicit SingleInstance(QString preferencesDirectory = Preferences::defaultDirectory(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // The socket of the running instance on the default settings folder.
-    static QString defaultName();
+    QString socketPath() const { return m_name; }
 
     // Takes the lock and listens, or hands over to the Kelvo that holds it. Runs once at start-up, before any
     // window exists, and waits a few seconds at most for a Kelvo that is still starting.
@@ -45,6 +48,9 @@ private:
     bool askRunningInstanceToOpen();
     void listen();
 
+    void serve(QLocalSocket* client);
+
+    QString m_directory;
     QString m_name;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer* m_server = nullptr;

@@ -29,6 +29,9 @@ QString apiKey(const QString& preferencesDirectory)
         return overridden;
     }
     const Preferences preferences(preferencesDirectory, Preferences::Access::ReadOnly);
+    if (const std::optional<QString> notice = preferences.loadNotice()) {
+        print(stderr, QStringLiteral("kelvo: %1\n").arg(*notice));
+    }
     return preferences.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString());
 }
 

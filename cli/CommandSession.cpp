@@ -4,6 +4,7 @@
 #include "cli/DeviceReport.h"
 #include "cli/RunningInstance.h"
 #include "cli/SettingPlan.h"
+#include "model/ControlCharacters.h"
 
 namespace {
 const QString noKeyMessage =
@@ -43,7 +44,7 @@ int CommandSession::fail(int status, const QString& message, bool forWaybar)
         write(waybarError(message));
         status = ExitStatus::done;
     }
-    const QByteArray text = QStringLiteral("kelvo: %1\n").arg(message).toUtf8();
+    const QByteArray text = QStringLiteral("kelvo: %1\n").arg(escapedForTerminal(message)).toUtf8();
     std::fwrite(text.constData(), 1, std::size_t(text.size()), m_options.err);
     return status;
 }
@@ -127,7 +128,7 @@ QCoro::Task<int> CommandSession::set(const Invocation& invocation)
         co_return fail(ExitStatus::usage, plan.error);
     }
     for (const QString& note : plan.notes) {
-        write(note.toUtf8() + '\n');
+        write(escapedForTerminal(note).toUtf8() + '\n');
     }
 
     int status = ExitStatus::done;

@@ -1,5 +1,6 @@
 #include "cli/DeviceReport.h"
 
+#include "model/ControlCharacters.h"
 #include "model/ReadingText.h"
 
 #include <QJsonArray>
@@ -94,8 +95,8 @@ QByteArray waybarLine(const QString& text, const QString& tooltip, const QString
 
 QString statusLine(const SensiboDevice& device)
 {
-    return deviceName(device) + QStringLiteral(": ") +
-           (stateParts(device) + readingParts(device)).join(QStringLiteral(", "));
+    return escapedForTerminal(deviceName(device) + QStringLiteral(": ") +
+                              (stateParts(device) + readingParts(device)).join(QStringLiteral(", ")));
 }
 
 QByteArray statusJson(const QList<SensiboDevice>& devices)
@@ -129,7 +130,8 @@ QString deviceListText(const QList<SensiboDevice>& devices)
 {
     QString text;
     for (const SensiboDevice& device : devices) {
-        text += device.id + QLatin1Char('\t') + (device.room ? device.room->name : QString()) + QLatin1Char('\n');
+        text += escapedForTerminal(device.id) + QLatin1Char('\t') +
+                escapedForTerminal(device.room ? device.room->name : QString()) + QLatin1Char('\n');
     }
     return text;
 }

@@ -9,6 +9,10 @@
 // What `status` and `devices` print about devices. The JSON field names are part of Kelvo's interface (kelvo(1),
 // README): add fields, never rename or drop one.
 
+// Plain output goes to a terminal: the cloud's texts in it have their control and bidirectional characters escaped
+// ("\x1B", "\u202E"), so that a room name can neither send the terminal commands nor fake a line. JSON needs no
+// such care: its own escaping covers them.
+
 // "Living Room: on, cool, 22°C, fan auto, room 23°C, humidity 51%, online"; a part the cloud did not report is left
 // out.
 QString statusLine(const SensiboDevice& device);

@@ -58,6 +58,7 @@ DeviceView::DeviceView(SensiboService& service, UpdateService& updater, qreal co
     connect(&m_service, &SensiboService::devicesChanged, this, &DeviceView::sync);
     connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &DeviceView::sync);
     connect(&m_service, &SensiboService::errorMessageChanged, this, &DeviceView::sync);
+    connect(&m_service, &SensiboService::settingsProblemChanged, this, &DeviceView::sync);
     connect(&m_updater, &UpdateService::updateTextChanged, this, &DeviceView::sync);
     sync();
 }
@@ -229,7 +230,9 @@ void DeviceView::sync()
     // The controls follow the service by themselves; the panel only decides whether they stand.
     m_controls->setVisible(selected && selected->acState);
 
-    const auto& message = m_service.errorMessage();
+    // The cloud's error first; else a setting that could not be saved, where the user will see it.
+    const std::optional<QString> message =
+        m_service.errorMessage() ? m_service.errorMessage() : m_service.settingsProblem();
     const bool newMessage = message && *message != m_footerError->fullText();
     m_footerError->setFullText(message.value_or(QString()));
     m_footerError->setVisible(message.has_value());

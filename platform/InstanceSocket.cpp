@@ -16,7 +16,8 @@ QString privateRuntimeDirectory()
     if (dir.isEmpty() || !dir.startsWith('/')) {
         return {};
     }
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(dir.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
         (info.st_mode & 077) != 0) {
         return {};
@@ -34,4 +35,9 @@ QString InstanceSocket::path(const QString& preferencesDirectory)
     }
     const QByteArray key = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
     return runtime + QStringLiteral("/kelvo-") + QString::fromLatin1(key) + QStringLiteral(".socket");
+}
+
+QString InstanceSocket::lockPath(const QString& preferencesDirectory)
+{
+    return QDir::cleanPath(QFileInfo(preferencesDirectory).absoluteFilePath()) + QStringLiteral("/instance.lock");
 }

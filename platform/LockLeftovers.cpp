@@ -1,4 +1,5 @@
 #include "platform/LockLeftovers.h"
+#include "platform/Logging.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -17,5 +18,9 @@ bool removeLockLeftover(QLockFile& lock)
     if (!info.exists() || info.lastModified().msecsTo(QDateTime::currentDateTime()) <= leftoverAgeMs) {
         return false;
     }
-    return lock.removeStaleLockFile(); // refuses while a living process holds it
+    if (!lock.removeStaleLockFile()) {
+        return false; // a living process holds it
+    }
+    qCDebug(lcPrefs) << "removed a lock file left empty by a killed process:" << lock.fileName();
+    return true;
 }

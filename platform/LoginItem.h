@@ -11,10 +11,12 @@ class LoginItem
 public:
     virtual ~LoginItem() = default;
 
-    // Each reports whether the system took the change.
+    // Each reports whether the system took the change; when not, lastError() says why.
     virtual bool registerItem() = 0;
     virtual bool unregisterItem() = 0;
     virtual bool isEnabled() const = 0;
+    // Why the last change failed: "<file>: <reason>".
+    virtual QString lastError() const = 0;
 
     // The login item of this system for the program at `executable`; empty means the running program.
     static std::unique_ptr<LoginItem> create(const QString& executable = QString());

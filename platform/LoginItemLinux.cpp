@@ -1,6 +1,8 @@
 #include "platform/AtomicWrite.h"
 #include "platform/ConfigHome.h"
+#include "platform/Logging.h"
 #include "platform/LoginItem.h"
+#include "platform/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -58,11 +60,11 @@ QByteArray desktopEntry(const QString& executable)
 }
 
 // An entry the user switched off in the desktop's own settings stays on disk: it hides itself instead.
-bool isSwitchedOff(QFile& file)
+bool isSwitchedOff(const QByteArray& entry)
 {
     bool inMainGroup = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    for (const QByteArray& bytes : entry.split('\n')) {
+        const QString line = QString::fromUtf8(bytes).trimmed();
         if (line.startsWith(QLatin1Char('['))) {
             inMainGroup = line == QLatin1String("[Desktop Entry]");
             continue;
@@ -97,33 +99,51 @@ public:
     bool registerItem() override
     {
         QString reason;
-        return makePrivateFolders(m_directory, &reason) &&
-               replaceFileAtomically(entryPath(), desktopEntry(m_executable), 0600, &reason);
+        if (makePrivateFolders(m_directory, &reason) &&
+            replaceFileAtomically(entryPath(), desktopEntry(m_executable), 0600, &reason)) {
+            return true;
+        }
+        return failed(reason);
     }
 
     bool unregisterItem() override
     {
-        const QFileInfo entry(entryPath());
-        if (!entry.exists() && !entry.isSymLink()) {
+        QFile entry(entryPath());
+        if ((!QFileInfo::exists(entryPath()) && !QFileInfo(entryPath()).isSymLink()) || entry.remove()) {
             return true;
         }
-        return QFile::remove(entryPath());
+        return failed(entry.errorString());
     }
+
+    QString lastError() const override { return m_lastError; }
 
     bool isEnabled() const override
     {
-        QFile file(entryPath());
-        if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
+        // Read like the settings: a FIFO or a device in its place is never waited on.
+        const RegularFile::Contents entry = RegularFile::read(entryPath());
+        if (entry.outcome == RegularFile::Contents::Outcome::Missing) {
             return false;
         }
-        return !isSwitchedOff(file);
+        if (entry.outcome != RegularFile::Contents::Outcome::Read) {
+            qCDebug(lcPrefs) << "cannot read" << entryPath() << "-" << entry.problem;
+            return false;
+        }
+        return !isSwitchedOff(entry.bytes);
     }
 
 private:
     QString entryPath() const { return m_directory + QLatin1Char('/') + QLatin1String(entryFileName); }
 
+    bool failed(const QString& reason)
+    {
+        m_lastError = entryPath() + QStringLiteral(": ") + reason;
+        qCDebug(lcPrefs) << "could not change" << m_lastError;
+        return false;
+    }
+
     QString m_executable;
     QString m_directory;
+    QString m_lastError;
 };
 } // namespace
 

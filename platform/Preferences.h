@@ -3,9 +3,9 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QString>
-
+#include <QObject>
 #include <QSet>
+#include <QString>
 
 #include <optional>
 #include <variant>
@@ -20,15 +20,22 @@ using PreferenceValue = std::variant<QString, bool, QDateTime, QJsonValue>;
 // file and renamed over the old one, readable by the user only, and a write that fails leaves the old file as it
 // was and says so. Other programs may share the folder (a second Kelvo, the command line): a write re-reads the
 // file under a lock and changes only the keys this store changed, so that neither erases what the other saved.
-// A file that cannot be parsed is moved aside (never deleted) and the store starts empty.
-class Preferences
+// Only a regular file of at most 1 MiB is read. A file that cannot be parsed, and anything else in the file's
+// place (a FIFO, a link to a device, a huge file), is moved aside (never deleted) and the store starts empty. A file
+// that is there but cannot be read (permissions) is never replaced: the store starts empty and writes nothing for
+// the whole run.
+class Preferences : public QObject
 {
+    Q_OBJECT
+    Q_PROPERTY(std::optional<QString> problem READ problem NOTIFY problemChanged)
+
 public:
     // ReadOnly never touches the disk: an unparsable file stays where it is, and writes count for this run only.
     // For readers beside the running Kelvo, such as the command line.
     enum class Access { ReadWrite, ReadOnly };
 
-    explicit Preferences(QString directory = defaultDirectory(), Access access = Access::ReadWrite);
+    explicit Preferences(QString directory = defaultDirectory(), Access access = Access::ReadWrite,
+                         QObject* parent = nullptr);
 
     // $XDG_CONFIG_HOME/kelvo, or ~/.config/kelvo.
     static QString defaultDirectory();
@@ -48,12 +55,23 @@ public:
     // Why the last write failed: "<file>: <reason>"; empty after a write that succeeded.
     const QString& lastError() const { return m_lastError; }
 
-    // Where a file that could not be parsed was moved, at load or before a write, if one was.
+    // What keeps the settings from being saved, in words for the user: the file could not be read at start (then
+    // nothing is written this run), or the last write failed. Absent while writes succeed.
+    std::optional<QString> problem() const;
+
+    // What became of the file at start, for standard error: it could not be read, or it was moved aside. Absent
+    // when it loaded (or was not there).
+    std::optional<QString> loadNotice() const;
+
+    // Where a file that could not be used was moved, at load or before a write, if one was.
     std::optional<QString> movedAsideTo() const { return m_movedAsideTo; }
+
+Q_SIGNALS:
+    void problemChanged();
 
 private:
     void load();
-    void moveAside();
+    bool moveAside(const QString& why);
     bool write(const QString& key, const QJsonValue& value);
     bool save(QString* reason);
 
@@ -62,5 +80,7 @@ private:
     QJsonObject m_values;
     QSet<QString> m_unsaved; // changed by this run, not on disk yet
     QString m_lastError;
+    std::optional<QString> m_unreadable; // why the file could not be read at start; it is then never written
     std::optional<QString> m_movedAsideTo;
+    QString m_movedAsideBecause;
 };

@@ -19,7 +19,9 @@ SensiboService::SensiboService(Preferences& preferences, QNetworkAccessManager* 
     , m_client(network, std::move(baseURL))
     , m_apiKey(preferences.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString()))
     , m_useMonochromeIcons(preferences.boolValue(QLatin1String(PreferenceKeys::useMonochromeIcons)))
-{}
+{
+    connect(&m_preferences, &Preferences::problemChanged, this, &SensiboService::settingsProblemChanged);
+}
 
 SensiboService::~SensiboService()
 {
@@ -28,7 +30,7 @@ SensiboService::~SensiboService()
     // every task awaiting it.
     m_lifetime.cancel();
     if (m_refreshTask) {
-        m_refreshTask->cancel();
+        m_refreshTask->cancel.cancel();
     }
 }
 
@@ -56,6 +58,24 @@ bool SensiboService::saveApiKey()
     }
     assignAndNotify(this, m_keySaveError, std::move(failure), &SensiboService::keySaveErrorChanged);
     return !m_keySaveError;
+}
+
+std::optional<QString> SensiboService::settingsProblem() const
+{
+    return m_preferences.problem();
+}
+
+QCoro::Task<> SensiboService::saveAndConnect()
+{
+    saveApiKey();
+    assignAndNotify(this, m_connectError, std::nullopt, &SensiboService::connectErrorChanged);
+    QPointer<SensiboService> self(this);
+    std::optional<QString> failure = co_await fetchDevices(m_lifetime);
+    if (!self) {
+        co_return;
+    }
+    assignAndNotify(this, m_connectError, std::move(failure), &SensiboService::connectErrorChanged);
+    startRefreshTask();
 }
 
 void SensiboService::setUseMonochromeIcons(bool monochrome)
@@ -172,55 +192,77 @@ QCoro::Task<> SensiboService::initialLoad()
 
 QCoro::Task<> SensiboService::fetchDevices()
 {
-    return fetchDevices(m_lifetime);
+    co_await fetchDevices(m_lifetime);
 }
 
-QCoro::Task<> SensiboService::fetchDevices(CancelToken cancel)
+QCoro::Task<std::optional<QString>> SensiboService::fetchDevices(CancelToken cancel)
 {
     if (m_apiKey.isEmpty()) {
-        co_return;
+        co_return std::nullopt;
     }
     // An earlier message stays visible while this load runs.
     setIsLoading(true);
     QPointer<SensiboService> self(this);
     const DeviceListOutcome outcome = co_await m_client.listDevices(m_apiKey, cancel);
     if (!self || m_lifetime.isCancelled()) {
-        co_return;
+        co_return std::nullopt;
     }
+    std::optional<QString> failure;
     if (outcome.ok()) {
         m_devices = *outcome.devices;
         Q_EMIT devicesChanged();
         setErrorMessage(std::nullopt);
+        assignAndNotify(this, m_connectError, std::nullopt, &SensiboService::connectErrorChanged);
         if (!m_selectedDeviceId || indexOfDevice(*m_selectedDeviceId) < 0) {
             setSelectedDeviceId(m_devices.isEmpty() ? std::nullopt : std::optional(m_devices.first().id));
         }
     } else if (!cancel.isCancelled()) {
         // The last good list and the selection stay on screen under the message.
         setErrorMessage(outcome.message);
+        failure = outcome.message;
     }
     // else the load was cancelled on purpose (its refresh task was replaced): nothing failed, and the message stays
     // as it was. A timeout ends a transfer the same way in Qt, but never through the token, so it still shows.
     setIsLoading(false);
+    co_return failure;
 }
 
 void SensiboService::startRefreshTask()
 {
     if (m_refreshTask) {
-        m_refreshTask->cancel();
+        m_refreshTask->cancel.cancel();
     }
-    m_refreshTask = CancelToken();
-    refreshLoop(QPointer<SensiboService>(this), *m_refreshTask, m_refreshInterval);
+    m_refreshTask = std::make_shared<RefreshLoop>();
+    refreshLoop(QPointer<SensiboService>(this), m_refreshTask, m_refreshInterval);
 }
 
-QCoro::Task<> SensiboService::refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
+void SensiboService::requestRefresh()
+{
+    if (m_apiKey.isEmpty()) {
+        return;
+    }
+    if (m_refreshTask && m_refreshTask->loading) {
+        m_refreshTask->reloadAsked = true;
+        return;
+    }
+    startRefreshTask(); // its load starts at once: the next request finds it running
+}
+
+QCoro::Task<> SensiboService::refreshLoop(QPointer<SensiboService> service, std::shared_ptr<RefreshLoop> loop,
                                           std::chrono::milliseconds interval)
 {
     // Holds the service only weakly: the loop never keeps it alive, and ends at its next test once it is gone.
-    while (!cancel.isCancelled()) {
+    while (!loop->cancel.isCancelled()) {
         if (service) {
-            co_await service->fetchDevices(cancel);
+            loop->loading = true;
+            co_await service->fetchDevices(loop->cancel);
+            loop->loading = false;
         }
-        co_await sleepFor(interval, cancel); // a cancelled sleep ends early; the loop head then ends the task
+        // The devices changed again while that load ran: once more, now, for all the requests together.
+        if (std::exchange(loop->reloadAsked, false)) {
+            continue;
+        }
+        co_await sleepFor(interval, loop->cancel); // a cancelled sleep ends early; the loop head then ends the task
     }
 }
 

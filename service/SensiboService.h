@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -32,6 +33,8 @@ class SensiboService : public QObject
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
     Q_PROPERTY(QString apiKey READ apiKey WRITE setApiKey NOTIFY apiKeyChanged)
     Q_PROPERTY(std::optional<QString> keySaveError READ keySaveError NOTIFY keySaveErrorChanged)
+    Q_PROPERTY(std::optional<QString> connectError READ connectError NOTIFY connectErrorChanged)
+    Q_PROPERTY(std::optional<QString> settingsProblem READ settingsProblem NOTIFY settingsProblemChanged)
     Q_PROPERTY(
         bool useMonochromeIcons READ useMonochromeIcons WRITE setUseMonochromeIcons NOTIFY useMonochromeIconsChanged)
 
@@ -53,6 +56,11 @@ public:
     const QString& apiKey() const { return m_apiKey; }
     // Why the last saveApiKey() could not store the key, naming the file; absent once a save succeeds.
     const std::optional<QString>& keySaveError() const { return m_keySaveError; }
+    // The message of a load that saveAndConnect() started and that failed; absent once a load succeeds. The user
+    // asked whether this key works: the list an earlier key loaded does not answer that.
+    const std::optional<QString>& connectError() const { return m_connectError; }
+    // What keeps the settings from being saved (the preference store's problem), for the views to show.
+    std::optional<QString> settingsProblem() const;
     bool useMonochromeIcons() const { return m_useMonochromeIcons; }
     const QString& baseURL() const { return m_client.baseURL(); }
 
@@ -64,6 +72,8 @@ public:
     // Stores `apiKey` exactly as typed, for the next start. A refusal changes nothing for this run, which keeps
     // using the key; it is kept in keySaveError. Reports whether the key was stored.
     bool saveApiKey();
+    // Save & Connect: stores the key, loads the devices with it and restarts the refresh, whatever the outcome.
+    QCoro::Task<> saveAndConnect();
 
     // Derived on every read.
     std::optional<SensiboDevice> selectedDevice() const;
@@ -81,6 +91,9 @@ public:
     QCoro::Task<> fetchDevices();
     // Replaces the periodic refresh: loads at once, then 30 s after each load ends.
     void startRefreshTask();
+    // The devices changed elsewhere: loads them now and restarts the refresh from there. Asked while that load
+    // runs, it loads once more when it ends, however often it was asked: one load at a time, one waiting at most.
+    void requestRefresh();
     // Changes one setting of the selected device: locally at once, then at the cloud.
     QCoro::Task<> updateACState(ACSetting setting, ACValue value);
 
@@ -98,11 +111,22 @@ Q_SIGNALS:
     void errorMessageChanged();
     void apiKeyChanged();
     void keySaveErrorChanged();
+    void connectErrorChanged();
+    void settingsProblemChanged();
     void useMonochromeIconsChanged();
 
 private:
-    QCoro::Task<> fetchDevices(CancelToken cancel);
-    static QCoro::Task<> refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
+    // The running refresh loop: cancelled when replaced; whether its load is running, and whether another was
+    // asked for meanwhile.
+    struct RefreshLoop {
+        CancelToken cancel;
+        bool loading = false;
+        bool reloadAsked = false;
+    };
+
+    // One load; gives the failure's message, or nothing when it succeeded or was cancelled.
+    QCoro::Task<std::optional<QString>> fetchDevices(CancelToken cancel);
+    static QCoro::Task<> refreshLoop(QPointer<SensiboService> service, std::shared_ptr<RefreshLoop> loop,
                                      std::chrono::milliseconds interval);
     const SensiboDevice* findSelectedDevice() const; // null when none is selected or it is gone
     int indexOfDevice(const QString& id) const;
@@ -118,11 +142,12 @@ private:
     std::optional<QString> m_errorMessage;
     QString m_apiKey;
     std::optional<QString> m_keySaveError;
+    std::optional<QString> m_connectError;
     bool m_useMonochromeIcons = false;
 
     // Cancelled when the service goes: ends every transfer it started, so that none waits on a reply for ever.
     CancelToken m_lifetime;
-    std::optional<CancelToken> m_refreshTask;
+    std::shared_ptr<RefreshLoop> m_refreshTask;
     bool m_hasStartedInitialLoad = false;
     std::chrono::milliseconds m_refreshInterval = defaultRefreshInterval;
 };

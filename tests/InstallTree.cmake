@@ -13,6 +13,7 @@ list(SORT installed)
 set(expected
   bin/kelvo
   share/applications/app.kelvo.Kelvo.desktop
+  share/icons/hicolor/48x48/apps/app.kelvo.Kelvo.png
   share/icons/hicolor/scalable/apps/app.kelvo.Kelvo.svg
   share/metainfo/app.kelvo.Kelvo.metainfo.xml
 )

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 // The real kelvo binary on the command line, with no display, against the fake cloud, with a fake tray Kelvo
 // listening on the settings folder's instance socket.
 class tst_CommandLine : public QObject
@@ -47,15 +49,15 @@ void tst_CommandLine::initTestCase()
 void tst_CommandLine::commands_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("key"); // "stored", "none", or KELVO_API_KEY's value
+    QTest::addColumn<QString>("key"); // "stored", "none", "fifo" (a FIFO as the settings), or KELVO_API_KEY's value
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("output");  // lines, or parts, stdout must hold
     QTest::addColumn<QString>("error");       // a part stderr must hold
     QTest::addColumn<int>("deviceLists");     // device-list requests
     QTest::addColumn<QStringList>("changes"); // state-change requests: target and body
     QTest::addColumn<bool>("refresh");        // the tray Kelvo was told to refresh
-    QTest::addColumn<QString>(
-        "behaviour"); // the cloud's: "gzip": it answers compressed; "refuse": it fails the first change
+    QTest::addColumn<QString>("behaviour");   // the cloud's: "gzip": it answers compressed; "refuse": it fails the
+                                              // first change; "hostile": a room name holds terminal commands
 
     const QString on = QStringLiteral("Living Room: on, cool, 22°C, fan auto, room 23°C, humidity 51%, online");
     const QString off = QStringLiteral("Bedroom: off, heat, 30°C, fan auto, room 20°C, humidity 40%, online");
@@ -113,6 +115,17 @@ void tst_CommandLine::commands_data()
         << QStringList{"set", "mode", "heat", "fan", "low"} << stored << 1 << QStringList()
         << QStringLiteral("kelvo: Failed to update mode") << 1
         << QStringList{change("abc/acStates/mode", R"({"newValue":"heat"})")} << false << QStringLiteral("refuse");
+    // A room name that would retitle the window, return the cursor, start a fake line and turn text around.
+    const QString hostile = QStringLiteral(R"(Evil\x1B]0;pwned\x07\x0D\x0ARoom\u202E)");
+    QTest::newRow("status, control characters in a room name")
+        << QStringList{"status", "--device", "abc"} << stored << 0 << QStringList{hostile + ": on, cool, 22°C"}
+        << QString() << 1 << QStringList() << false << QStringLiteral("hostile");
+    QTest::newRow("devices, control characters in a room name")
+        << QStringList{"devices"} << stored << 0 << QStringList{QStringLiteral("abc\t") + hostile + u'\n'} << QString()
+        << 1 << QStringList() << false << QStringLiteral("hostile");
+    QTest::newRow("a FIFO in the settings' place")
+        << QStringList{"status"} << QStringLiteral("fifo") << 1 << QStringList()
+        << QStringLiteral("a FIFO, not a regular file") << 0 << QStringList() << false << QString();
     QTest::newRow("no key") << QStringList{"status"} << QStringLiteral("none") << 1 << QStringList()
                             << QStringLiteral("settings window, or set KELVO_API_KEY") << 0 << QStringList() << false
                             << QString();
@@ -142,8 +155,10 @@ void tst_CommandLine::commands()
 
     FakeSensiboCloud cloud;
     QVERIFY(cloud.listen());
+    const QString livingRoom =
+        behaviour == u"hostile" ? QStringLiteral("Evil\x1b]0;pwned\a\r\nRoom\u202e") : QStringLiteral("Living Room");
     cloud.setDevices({
-        FakeSensiboCloud::makeDevice("abc", "Living Room", true, "cool", 22, "C", 23.4, 51.3, true),
+        FakeSensiboCloud::makeDevice("abc", livingRoom, true, "cool", 22, "C", 23.4, 51.3, true),
         FakeSensiboCloud::makeDevice("def", "Bedroom", false, "heat", 30, "C", 20.0, 40.0, true),
         FakeSensiboCloud::makeDevice("ghi", "Office", true, "dry", 24, "C", 26.0, 60.0, false),
     });
@@ -154,14 +169,20 @@ void tst_CommandLine::commands()
     m_trayReceived.clear();
 
     QTemporaryDir emptyConfigHome;
+    if (key == u"fifo") {
+        QVERIFY(QDir().mkdir(emptyConfigHome.filePath(QStringLiteral("kelvo"))));
+        QCOMPARE(::mkfifo(QFile::encodeName(emptyConfigHome.filePath(QStringLiteral("kelvo/preferences.json"))), 0600),
+                 0);
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "KELVO_API_KEY"}) {
         environment.remove(QString::fromLatin1(name));
     }
-    environment.insert("XDG_CONFIG_HOME", key == u"none" ? emptyConfigHome.path() : m_configHome.path());
+    environment.insert("XDG_CONFIG_HOME",
+                       key == u"none" || key == u"fifo" ? emptyConfigHome.path() : m_configHome.path());
     environment.insert("XDG_RUNTIME_DIR", m_runtimeDir.path());
     environment.insert("KELVO_SENSIBO_API_URL", cloud.baseUrl());
-    if (key != u"none" && key != u"stored") {
+    if (key != u"none" && key != u"stored" && key != u"fifo") {
         environment.insert("KELVO_API_KEY", key);
     }
 
@@ -178,6 +199,10 @@ void tst_CommandLine::commands()
     QVERIFY2(kelvo.exitCode() == exitCode, qPrintable(err));
     for (const QString& part : output) {
         QVERIFY2(out.contains(part), qPrintable(out));
+    }
+    // Plain output carries no control character but its own line ends and tabs.
+    for (const QChar c : out) {
+        QVERIFY2(c == u'\n' || c == u'\t' || (c >= u' ' && c != QChar(0x7f) && c != QChar(0x202e)), qPrintable(out));
     }
     QVERIFY2(err.contains(error), qPrintable(err));
     QCOMPARE(cloud.deviceListCount(), deviceLists);

@@ -392,6 +392,13 @@ void tst_MenuBarView::failedRefreshKeepsTheDevicesAndShowsTheMessageInTheFooter(
 
     QCoro::waitFor(m_service->fetchDevices());
     QVERIFY(!shows("footerError"));
+
+    // A setting the disk refused (the update check's bookkeeping, say) is said there too, with its cause.
+    const QString path = m_fixture->preferences.filePath();
+    QFile::remove(path);
+    QVERIFY(QDir().mkdir(path));
+    m_fixture->preferences.setBool(QStringLiteral("hasLaunchedBefore"), true);
+    QCOMPARE(footer->fullText(), QStringLiteral("Could not save settings: %1: Is a directory").arg(path));
 }
 
 void tst_MenuBarView::buttonsCallTheServiceAndTheSettings()

@@ -26,8 +26,14 @@ QByteArray snapshot(const QString& path)
         return "folder: " +
                QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toUtf8();
     }
+    struct stat info {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return "not a file: " + QByteArray::number(info.st_mode, 8); // opening a FIFO would wait
+    }
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    return file.open(QIODevice::ReadOnly) ? QByteArray::number(file.size()) + ": " + file.read(4096)
+                                          : QByteArray("unreadable");
 }
 
 // The next write's folder cannot be written to, whoever runs the test: root takes the part of another user.
@@ -67,6 +73,9 @@ private Q_SLOTS:
     void refusedWriteStillCountsForThisRun();
     void failedWriteLeavesTheFileAsItWas_data();
     void failedWriteLeavesTheFileAsItWas();
+    void whatIsNoSettingsFileIsMovedAsideUnread_data();
+    void whatIsNoSettingsFileIsMovedAsideUnread();
+    void temporaryFilesOfKilledWritersAreRemoved();
     void writesKeepWhatAnotherProgramSaved();
     void aLockIsTakenOverOnlyFromTheDead_data();
     void aLockIsTakenOverOnlyFromTheDead();
@@ -226,15 +235,24 @@ void tst_Preferences::refusedWriteStillCountsForThisRun()
 void tst_Preferences::failedWriteLeavesTheFileAsItWas_data()
 {
     QTest::addColumn<QString>("obstacle");
-    QTest::newRow("file size limit") << "limit";
-    QTest::newRow("read-only folder") << "read-only";
-    QTest::newRow("folder in the file's place") << "folder";
-    QTest::newRow("link into a missing folder") << "link";
+    QTest::addColumn<QString>("reason"); // the cause the failure must name
+    QTest::newRow("file size limit") << "limit" << qt_error_string(EFBIG);
+    // A full disk: Qt only says it could not create the lock; the real cause is found.
+    QTest::newRow("no room even for the lock") << "no room" << qt_error_string(EFBIG);
+    QTest::newRow("read-only folder") << "read-only" << qt_error_string(EACCES);
+    QTest::newRow("folder in the file's place") << "folder" << qt_error_string(EISDIR);
+    QTest::newRow("link into a missing folder") << "link" << qt_error_string(ENOENT);
+    // Here the write could succeed: a file that is there but cannot be read is never replaced, nor is anything
+    // written beside it, for the whole run.
+    QTest::newRow("unreadable file") << "unreadable" << qt_error_string(EACCES);
+    QTest::newRow("FIFO as the lock") << "fifo lock"
+                                      << "a FIFO";
 }
 
 void tst_Preferences::failedWriteLeavesTheFileAsItWas()
 {
     QFETCH(QString, obstacle);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
     Preferences preferences(dir.path());
     QVERIFY(preferences.setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("the-key")));
@@ -246,22 +264,41 @@ void tst_Preferences::failedWriteLeavesTheFileAsItWas()
         QVERIFY(QFile::remove(path) && QFile::link(dir.filePath(QStringLiteral("gone/preferences.json")), path));
     } else if (obstacle == u"read-only") {
         makeReadOnly(dir.path(), path);
+    } else if (obstacle == u"unreadable") {
+        makeReadOnly(dir.path(), path);
+        QVERIFY(QFile::setPermissions(dir.path(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    } else if (obstacle == u"fifo lock") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path + QStringLiteral(".lock")).constData(), 0600), 0);
     }
     const QByteArray before = snapshot(path);
     const QByteArray folderBefore = snapshot(dir.path());
 
-    // In a child process: the file size limit must not reach the test, nor another user's identity.
+    // In a child process: the file size limit must not reach the test, nor another user's identity, and a child
+    // that waits for ever is ended.
     const int outcome = runInChild([&] {
+        ::alarm(30);
         if (obstacle == u"limit") {
             limitFileSize(1024); // room for the lock, not for the file
+        } else if (obstacle == u"no room") {
+            limitFileSize(0);
         }
         becomeTheFolderOwner(dir.path());
         Preferences child(dir.path());
         if (child.setText(QStringLiteral("lastUpdateText"), QString(4096, QLatin1Char('x')))) {
             return 1; // claimed success
         }
-        if (!child.lastError().startsWith(path + QStringLiteral(": ")) || child.lastError().size() <= path.size() + 2) {
-            return 2; // no file or no reason named
+        if (!child.lastError().startsWith(path + QStringLiteral(": ")) || !child.lastError().contains(reason)) {
+            return 2; // no file or not the real cause named
+        }
+        if (!child.problem() || !child.problem()->contains(reason)) {
+            return 3; // the user would not hear of it
+        }
+        // Readable again later in the run: what this run holds are defaults, and they still go nowhere.
+        if (obstacle == u"unreadable" && (::chmod(QFile::encodeName(path).constData(), 0600) != 0 ||
+                                          child.setBool(QStringLiteral("hasLaunchedBefore"), true))) {
+            return 5;
         }
         return child.text(QStringLiteral("lastUpdateText")) ? 0 : 4; // the value still counts for this run
     });
@@ -270,6 +307,80 @@ void tst_Preferences::failedWriteLeavesTheFileAsItWas()
     QCOMPARE(outcome, 0);
     QCOMPARE(snapshot(path), before);
     QCOMPARE(snapshot(dir.path()), folderBefore); // nothing left beside it
+}
+
+void tst_Preferences::whatIsNoSettingsFileIsMovedAsideUnread_data()
+{
+    QTest::addColumn<QString>("thing");
+    QTest::addColumn<QString>("why"); // what the notice says it was
+    QTest::newRow("FIFO") << "fifo"
+                          << "a FIFO, not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "a character device, not a regular file";
+    QTest::newRow("100 MB file") << "huge"
+                                 << "larger than 8192 KiB";
+}
+
+// Anything in the file's place that is no settings file is moved aside without being waited on or read whole, and
+// the store starts empty and writes a file of its own. A reader beside Kelvo (the command line) only says so.
+void tst_Preferences::whatIsNoSettingsFileIsMovedAsideUnread()
+{
+    QFETCH(QString, thing);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("preferences.json"));
+    const QByteArray encoded = QFile::encodeName(path);
+    if (thing == u"fifo") {
+        QCOMPARE(::mkfifo(encoded.constData(), 0600), 0);
+    } else if (thing == u"zero") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else {
+        QFile huge(path);
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("{\"sensiboAPIKey\": \"k\", \"padding\": \"") > 0);
+        QVERIFY(huge.resize(100 * 1024 * 1024)); // sparse: the cap must be met before any of it is read
+    }
+    const QByteArray before = snapshot(path);
+
+    const int outcome = runInChild([&] {
+        ::alarm(30);
+        const Preferences reader(dir.path(), Preferences::Access::ReadOnly);
+        if (reader.movedAsideTo() || !reader.loadNotice() || !reader.loadNotice()->contains(why)) {
+            return 1;
+        }
+        Preferences preferences(dir.path());
+        if (preferences.movedAsideTo() != path + QStringLiteral(".corrupt") ||
+            !preferences.loadNotice()->contains(why) || preferences.text(QStringLiteral("sensiboAPIKey"))) {
+            return 2;
+        }
+        return preferences.setBool(QStringLiteral("hasLaunchedBefore"), true) ? 0 : 3;
+    });
+    QCOMPARE(outcome, 0);
+    QCOMPARE(snapshot(path + QStringLiteral(".corrupt")), before);
+    QVERIFY(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
+    QVERIFY(Preferences(dir.path()).boolValue(QStringLiteral("hasLaunchedBefore")));
+}
+
+void tst_Preferences::temporaryFilesOfKilledWritersAreRemoved()
+{
+    QTemporaryDir dir;
+    const auto leftover = [&](const char* suffix, int ageSeconds) {
+        QFile file(dir.filePath(QStringLiteral("preferences.json.") + QLatin1String(suffix)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{\"sensiboAPIKey\": \"copy\"}") > 0 && file.flush());
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
+    };
+    leftover("aB3xYz", 120); // a killed writer's: nobody holds it
+    leftover("Held01", 120); // a living writer's, slow
+    leftover("Fresh1", 0);   // a living writer's, just made
+    leftover("note", 120);   // not a temporary file's name
+    const int held =
+        ::open(QFile::encodeName(dir.filePath(QStringLiteral("preferences.json.Held01"))).constData(), O_RDONLY);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+    QVERIFY(Preferences(dir.path()).setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("key")));
+    ::close(held);
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("preferences.json.*")}, QDir::Files),
+             (QStringList{QStringLiteral("preferences.json.Fresh1"), QStringLiteral("preferences.json.Held01"),
+                          QStringLiteral("preferences.json.note")}));
 }
 
 void tst_Preferences::writesKeepWhatAnotherProgramSaved()

@@ -47,6 +47,9 @@ private Q_SLOTS:
     void linksAreBlueAndUnderlinedAndNothingElseIs();
     void markdownStructureSurvives();
     void inlineHtmlIsShownAsText();
+    void noticesReachTheReaderWithinItsBudget_data();
+    void noticesReachTheReaderWithinItsBudget();
+    void linkTextsLoseBidiControls();
 };
 
 void tst_RichText::linksAreBlueAndUnderlinedAndNothingElseIs()
@@ -129,6 +132,68 @@ void tst_RichText::inlineHtmlIsShownAsText()
         QVERIFY(run.format.anchorHref().isEmpty());
         QVERIFY(run.format.fontWeight() <= QFont::Normal);
     }
+}
+
+void tst_RichText::noticesReachTheReaderWithinItsBudget_data()
+{
+    QTest::addColumn<QString>("notice");
+    QTest::addColumn<bool>("wholeMarkdown");
+    QTest::addColumn<QString>("shownFirst"); // what the rendered notice begins with
+
+    QTest::newRow("ordinary notice") << QStringLiteral("# Kelvo 2\n\n- *faster*\n- [notes](https://example.com)\n")
+                                     << true << QStringLiteral("Kelvo 2");
+    // Each of these held Qt's reader for seconds to minutes.
+    QTest::newRow("'*a' 32,768 times") << QStringLiteral("*a").repeated(32768) << false << QStringLiteral("*a*a*a");
+    QTest::newRow("1,000 lines of 1,000 '['")
+        << (QString(1000, QLatin1Char('[')) + QLatin1Char('\n')).repeated(1000) << false << QStringLiteral("[[[[");
+    QTest::newRow("lists nested 3,000 deep")
+        << QStringLiteral("- ").repeated(3000) + QLatin1Char('x') << false << QStringLiteral("- - -");
+    QTest::newRow("2,000 lines of lists 8 deep")
+        << QStringLiteral("- - - - - - - - x\n").repeated(2000) << false << QStringLiteral("x");
+    QTest::newRow("2,000 links in a paragraph")
+        << QStringLiteral("[a](b) ").repeated(2000) << false << QStringLiteral("[a](b) [a](b)");
+    QTest::newRow("1,000 reference definitions and uses")
+        << QStringLiteral("[r]: https://example.com\n").repeated(1000) + QStringLiteral("[r] ").repeated(1000) << false
+        << QStringLiteral("[r]");
+    QTest::newRow("1 MiB of words") << QStringLiteral("word ").repeated(200'000) << false << QStringLiteral("word");
+}
+
+// The work the Markdown reader is given is counted, not timed: no more characters, marks or nesting than the budget,
+// and nothing of the notice lost on the way (what the reader is not given follows as plain text).
+void tst_RichText::noticesReachTheReaderWithinItsBudget()
+{
+    QFETCH(QString, notice);
+    QFETCH(bool, wholeMarkdown);
+    QFETCH(QString, shownFirst);
+
+    const NoticeParts parts = splitForMarkdown(notice);
+    QCOMPARE(parts.markdown + parts.plain, notice);
+    QCOMPARE(parts.plain.isEmpty(), wholeMarkdown);
+    QVERIFY(parts.markdown.size() <= MarkdownBudget::maxCharacters);
+    qsizetype marks = 0;
+    for (const QStringView line : QStringView(parts.markdown).split(u'\n')) {
+        QVERIFY(markdownNesting(line) <= MarkdownBudget::maxNesting);
+        marks += markdownMarks(line) + markdownNesting(line);
+    }
+    QVERIFY2(marks <= MarkdownBudget::maxMarks, qPrintable(QString::number(marks)));
+
+    const QString shown = plainTextOf(richTextFromMarkdown(notice));
+    QVERIFY2(shown.trimmed().startsWith(shownFirst), qPrintable(shown.left(100)));
+    QVERIFY(shown.size() <= MarkdownBudget::maxShownCharacters + 100);
+}
+
+void tst_RichText::linkTextsLoseBidiControls()
+{
+    // U+202E turns "exe.doc" around: the link would read "cod.exe".
+    const RichText rich = richTextFromMarkdown(QStringLiteral("Get [exe\u202E.doc](https://example.com/get) or "
+                                                              "[\u2066notes\u2069](https://example.com/notes)."));
+    QStringList links;
+    for (const Run& run : runsOf(rich)) {
+        if (!run.format.anchorHref().isEmpty()) {
+            links.append(run.text);
+        }
+    }
+    QCOMPARE(links, (QStringList{QStringLiteral("exe.doc"), QStringLiteral("notes")}));
 }
 
 QTEST_MAIN(tst_RichText)

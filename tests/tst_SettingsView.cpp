@@ -200,21 +200,31 @@ void tst_SettingsView::closesFromTheKeyboard()
 void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound_data()
 {
     QTest::addColumn<int>("devices");
+    QTest::addColumn<QString>("earlierKey"); // connected with first, when not empty
     QTest::addColumn<QString>("key");
     QTest::addColumn<bool>("storable");
     QTest::addColumn<QString>("status"); // %1: the preferences file
 
-    QTest::newRow("two devices") << 2 << "test-key" << true << "2 devices found";
-    QTest::newRow("one device") << 1 << "test-key" << true << "1 device found";
-    QTest::newRow("no devices") << 0 << "test-key" << true << "";
-    QTest::newRow("wrong key") << 2 << "wrong-key" << true << "error: Invalid API key";
+    QTest::newRow("two devices") << 2 << ""
+                                 << "test-key" << true << "2 devices found";
+    QTest::newRow("one device") << 1 << ""
+                                << "test-key" << true << "1 device found";
+    QTest::newRow("no devices") << 0 << ""
+                                << "test-key" << true << "";
+    QTest::newRow("wrong key") << 2 << ""
+                               << "wrong-key" << true << "error: Invalid API key";
+    // The list the good key loaded is still held, but it does not answer whether the new key works.
+    QTest::newRow("wrong key after a good one") << 2 << "test-key"
+                                                << "wrong-key" << true << "error: Invalid API key";
     // The key connects, but the next start would not have it: that, not the devices, is what the row says.
-    QTest::newRow("key not stored") << 2 << "test-key" << false << "error: Could not save the key: %1: Is a directory";
+    QTest::newRow("key not stored") << 2 << ""
+                                    << "test-key" << false << "error: Could not save the key: %1: Is a directory";
 }
 
 void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound()
 {
     QFETCH(int, devices);
+    QFETCH(QString, earlierKey);
     QFETCH(QString, key);
     QFETCH(bool, storable);
     QFETCH(QString, status);
@@ -229,12 +239,18 @@ void tst_SettingsView::saveAndConnectShowsWhatTheLoadFound()
         QVERIFY(QDir().mkpath(run.preferences.filePath()));
     }
     run.open();
+    if (!earlierKey.isEmpty()) {
+        run.connectWith(earlierKey);
+        QTRY_COMPARE(run.cloud.deviceListCount(), 2);
+    }
+    const int loadsBefore = run.cloud.deviceListCount();
     run.connectWith(key);
     QCOMPARE(run.status(), status.replace(QStringLiteral("%1"), run.preferences.filePath()));
     QCOMPARE(run.stored().text(sensiboAPIKey), storable ? std::optional<QString>(key) : std::nullopt);
-    QCOMPARE(run.service.devices().size(), key == u"test-key" ? devices : 0); // the typed key was used
+    // The typed key was used; a refused one keeps the list an earlier key loaded.
+    QCOMPARE(run.service.devices().size(), key == u"test-key" || !earlierKey.isEmpty() ? devices : 0);
     // The periodic refresh starts after the load, and loads at once.
-    QTRY_COMPARE(run.cloud.deviceListCount(), 2);
+    QTRY_COMPARE(run.cloud.deviceListCount(), loadsBefore + 2);
 
     const QPalette palette = run.view->palette();
     const auto color = [&](const QString& name) { return run.find(name)->palette().color(QPalette::WindowText); };
@@ -438,6 +454,16 @@ void tst_SettingsView::togglesStoreOnlyChangesWhileShown()
     QCOMPARE(run.stored().value(autoCheckForUpdates), std::optional<PreferenceValue>(false));
     QCOMPARE(run.stored().value(useMonochromeIcons), std::optional<PreferenceValue>(true));
 
+    // A choice the disk refuses is said in the status row, with its cause, until a later write succeeds.
+    const QString path = run.preferences.filePath();
+    QVERIFY(QFile::rename(path, path + QStringLiteral(".kept")) && QDir().mkdir(path));
+    run.click(QStringLiteral("monochromeSwitch"));
+    QCOMPARE(run.status(), QStringLiteral("error: Could not save settings: %1: Is a directory").arg(path));
+    QVERIFY(QDir().rmdir(path) && QFile::rename(path + QStringLiteral(".kept"), path));
+    run.click(QStringLiteral("monochromeSwitch"));
+    QCOMPARE(run.status(), QString());
+    QCOMPARE(run.stored().value(useMonochromeIcons), std::optional<PreferenceValue>(true));
+
     run.view->hide();
     run.updater->setAutoCheckForUpdates(true);
     QCOMPARE(run.stored().value(autoCheckForUpdates), std::optional<PreferenceValue>(false));
@@ -467,6 +493,9 @@ void tst_SettingsView::launchAtLoginFollowsTheAutostartEntry()
     run.click(QStringLiteral("launchAtLoginSwitch"));
     QVERIFY(!view.launchAtLogin());
     QVERIFY(!run.toggle(QStringLiteral("launchAtLoginSwitch"))->isChecked());
+    // The status row says why, and nothing else does.
+    QCOMPARE(run.status(), QStringLiteral("error: Could not change launch at login: %1: %2")
+                               .arg(run.entryPath(), qt_error_string(ENOTDIR)));
     for (QWidget* window : QApplication::topLevelWidgets()) { // no message of any kind
         QVERIFY2(window == &view || !window->isVisible(), window->metaObject()->className());
     }

@@ -1,6 +1,12 @@
 #include "app/SingleInstance.h"
+#include "platform/InstanceSocket.h"
+#include "platform/PreferenceKeys.h"
+#include "service/SensiboService.h"
+#include "tests/support/FakeSensiboCloud.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
+#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,11 +20,17 @@ private Q_SLOTS:
     void init();
     void secondStartHandsOverToTheFirst();
     void aListenerWithoutTheLockIsNoKelvo();
+    void theLockIsTheSettingsFoldersWhateverTheRuntimeFolder();
+    void aClientThatSendsTooMuchIsCutOff();
+    void refreshRequestsAreFoldedIntoOneLoad();
     void ofTwoStartsAtOnceExactlyOneStays();
     void withoutADisplayItSaysSo();
 
 private:
     QProcessEnvironment environment() const;
+    QString settings() const { return m_dir->filePath(QStringLiteral("config/kelvo")); }
+    // A private runtime folder, made the process's own.
+    QString useRuntimeFolder(const QString& name) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -26,6 +38,16 @@ private:
 void tst_SingleInstance::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
+    useRuntimeFolder(QStringLiteral("runtime"));
+}
+
+QString tst_SingleInstance::useRuntimeFolder(const QString& name) const
+{
+    const QString runtime = m_dir->filePath(name);
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    return runtime;
 }
 
 // A Kelvo of its own: this run's settings folder and runtime folder, no cloud and no maker's site to reach.
@@ -45,12 +67,11 @@ QProcessEnvironment tst_SingleInstance::environment() const
 
 void tst_SingleInstance::secondStartHandsOverToTheFirst()
 {
-    const QString name = m_dir->filePath(QStringLiteral("instance.socket"));
-    SingleInstance first(name);
+    SingleInstance first(settings());
     QCOMPARE(first.claim(), SingleInstance::Role::First);
     QSignalSpy asked(&first, &SingleInstance::activationRequested);
 
-    SingleInstance second(name);
+    SingleInstance second(settings());
     QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
     QTRY_COMPARE(asked.size(), 1);
 }
@@ -60,20 +81,87 @@ void tst_SingleInstance::secondStartHandsOverToTheFirst()
 // leaves it, holds nobody back either.
 void tst_SingleInstance::aListenerWithoutTheLockIsNoKelvo()
 {
-    const QString name = m_dir->filePath(QStringLiteral("instance.socket"));
     QLocalServer stranger;
-    QVERIFY(stranger.listen(name));
-    QFile leftover(name + QStringLiteral(".lock"));
+    QVERIFY(stranger.listen(InstanceSocket::path(settings())));
+    QVERIFY(QDir().mkpath(settings()));
+    QFile leftover(InstanceSocket::lockPath(settings()));
     QVERIFY(leftover.open(QIODevice::WriteOnly));
     QVERIFY(leftover.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
     leftover.close();
 
-    SingleInstance kelvo(name);
+    SingleInstance kelvo(settings());
     QCOMPARE(kelvo.claim(), SingleInstance::Role::First);
     QSignalSpy asked(&kelvo, &SingleInstance::activationRequested);
-    QCOMPARE(SingleInstance(name).claim(), SingleInstance::Role::HandedOver);
+    QCOMPARE(SingleInstance(settings()).claim(), SingleInstance::Role::HandedOver);
     QTRY_COMPARE(asked.size(), 1);
     QVERIFY(!stranger.hasPendingConnections());
+}
+
+// Two starts on one settings folder with different runtime folders listen at different sockets, but meet at the
+// lock: the second does not run beside the first.
+void tst_SingleInstance::theLockIsTheSettingsFoldersWhateverTheRuntimeFolder()
+{
+    SingleInstance first(settings());
+    QCOMPARE(first.claim(), SingleInstance::Role::First);
+    useRuntimeFolder(QStringLiteral("other-runtime"));
+    SingleInstance second(settings());
+    QVERIFY(second.socketPath() != first.socketPath());
+    QCOMPARE(second.claim(), SingleInstance::Role::Unreachable);
+    QVERIFY2(second.unreachableMessage().contains(QStringLiteral("same settings folder")),
+             qPrintable(second.unreachableMessage()));
+}
+
+// A line without end, or more lines than any Kelvo client sends, closes the connection; the next client is heard.
+void tst_SingleInstance::aClientThatSendsTooMuchIsCutOff()
+{
+    SingleInstance kelvo(settings());
+    QCOMPARE(kelvo.claim(), SingleInstance::Role::First);
+    QSignalSpy asked(&kelvo, &SingleInstance::activationRequested);
+    const auto send = [&](const QByteArray& bytes) {
+        auto client = std::make_unique<QLocalSocket>();
+        client->connectToServer(kelvo.socketPath());
+        client->write(bytes);
+        return client;
+    };
+
+    const auto endless = send(QByteArray(1024 * 1024, 'x'));
+    QTRY_COMPARE(endless->state(), QLocalSocket::UnconnectedState);
+    const auto chatty = send(InstanceSocket::openMessage.repeated(100));
+    QTRY_COMPARE(chatty->state(), QLocalSocket::UnconnectedState);
+    QCOMPARE(asked.size(), InstanceSocket::maxLinesPerConnection);
+
+    asked.clear();
+    const auto polite = send(InstanceSocket::openMessage);
+    QTRY_COMPARE(asked.size(), 1);
+}
+
+// The command line asks for a refresh after each change; a burst of requests costs two loads: the one they start
+// and one after it for those that came while it ran.
+void tst_SingleInstance::refreshRequestsAreFoldedIntoOneLoad()
+{
+    Preferences preferences(settings());
+    preferences.setText(QLatin1String(PreferenceKeys::sensiboAPIKey), QStringLiteral("test-key"));
+    QNetworkAccessManager network;
+    FakeSensiboCloud cloud;
+    QVERIFY(cloud.listen());
+    cloud.setDelayMs(1000); // every request of the burst comes while the first load runs
+    SensiboService service(preferences, &network, cloud.baseUrl());
+    SingleInstance kelvo(settings());
+    QCOMPARE(kelvo.claim(), SingleInstance::Role::First);
+    connect(&kelvo, &SingleInstance::refreshRequested, &service, &SensiboService::requestRefresh);
+    QSignalSpy asked(&kelvo, &SingleInstance::refreshRequested);
+
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    for (int i = 0; i < 50; ++i) {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(kelvo.socketPath());
+        clients.back()->write(InstanceSocket::refreshMessage);
+    }
+    QTRY_COMPARE(asked.size(), 50);
+    QTRY_COMPARE(cloud.deviceListCount(), 2);
+    QTRY_VERIFY(!service.isLoading());
+    QCOMPARE(cloud.deviceListCount(), 2);
+    QCOMPARE(service.devices().size(), 2);
 }
 
 void tst_SingleInstance::ofTwoStartsAtOnceExactlyOneStays()

@@ -7,6 +7,8 @@
 set(KELVO_PACKAGE_MAINTAINER "${KELVO_MAKER_NAME} <packages@${KELVO_MAKER_HOST}>"
     CACHE STRING "Maintainer of the Debian package, \"Name <address>\"")
 set(KELVO_DEB_VERSION "${PROJECT_VERSION}-${KELVO_BUILD_NUMBER}")
+# Where users find Kelvo and its source: the maker's site unless the packager names another address.
+set(KELVO_HOMEPAGE "https://${KELVO_MAKER_HOST}" CACHE STRING "Homepage of the Debian package: the project's site")
 
 set(debian_doc "${CMAKE_BINARY_DIR}/debian-doc")
 configure_file("${CMAKE_CURRENT_LIST_DIR}/copyright.in" "${debian_doc}/copyright" @ONLY)
@@ -41,9 +43,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KELVO_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-if(NOT KELVO_MAKER_HOST MATCHES "(^|\\.)invalid$")
-  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${KELVO_MAKER_HOST}")
-endif()
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${KELVO_HOMEPAGE}")
+# On a Wayland session without XWayland, Kelvo runs on Qt's Wayland platform plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 # Depends comes from the libraries the program links (dpkg-shlibdeps): Qt (whose libqt6gui6 holds the X11 platform
 # plugin and recommends the others), Qt SVG (which also holds the SVG icon plugins), QCoro, ICU, zlib and simdjson.
 # The symbol font is compiled into the program, so its package is needed only to build.
@@ -51,4 +53,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Reproducible: with SOURCE_DATE_EPOCH set (make deb sets it from the changelog), every file in the package carries
+# that time instead of the moment it was built, so two builds of the same sources give the same bytes.
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/ClampFileTimes.cmake")
 include(CPack)

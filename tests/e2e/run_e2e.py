@@ -1394,7 +1394,7 @@ class E2E:
         for tool in ("Xvfb", "trayer", "xdotool", "import", "convert", "tesseract", "dbus-daemon", "dbus-send",
                      "status-notifier-watcher", "gtk-sni-tray-standalone", AT_SPI_BUS_LAUNCHER):
             if shutil.which(tool) is None:
-                self.fail(f"{tool} is not installed (scripts/install-deps installs it)")
+                self.fail(f"{tool} is not installed (scripts/install-deps --test installs it)")
         for binary in (self.kelvo, self.sim):
             if not os.access(binary, os.X_OK):
                 self.fail(f"{binary} is missing: build first")
