@@ -144,6 +144,8 @@ QCoro::Task<> KelvoApp::launch()
 
 void KelvoApp::openPanel()
 {
+    // Not a click on the icon: a second start, a shortcut, the menu. The focus shows where the keyboard is.
+    m_panel->setOpenedFromKeyboard(true);
     if (m_panelWindow->kind() == PanelWindow::Kind::Popup && m_trayIcon) {
         m_panelWindow->openNear(m_lastAnchor.isEmpty() ? m_trayIcon->geometry() : m_lastAnchor);
     } else {
