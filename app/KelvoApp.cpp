@@ -174,6 +174,8 @@ QCoro::Task<> KelvoApp::launch()
 
 void KelvoApp::openPanel()
 {
+    // Not a click on the icon: a second start, a shortcut, the menu. The focus shows where the keyboard is.
+    m_panel->setOpenedFromKeyboard(true);
     if (m_panelWindow->kind() == PanelWindow::Kind::Popup && m_trayIcon) {
         QRect anchor = m_lastAnchor.isEmpty() ? m_trayIcon->geometry() : m_lastAnchor;
         // A host that draws the menu itself need never have said where its icon is ("Open Kelvo" on GNOME).

@@ -29,6 +29,8 @@ constexpr int barThickness = 64;
 constexpr int iconExtent = 32;
 // Layout requests travel up one widget level per pass; the panel's content is a few levels deep.
 constexpr int layoutPasses = 8;
+// What a window manager's title bar and frame take, for the panel as an ordinary window.
+constexpr int frameAllowance = 40;
 
 enum class Side { Below, Above, RightOf, LeftOf };
 
@@ -106,6 +108,7 @@ QScreen* screenFor(const QRect& anchor)
 PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     : QWidget(parent, windowFlagsFor(usableKind(kind)))
     , m_kind(usableKind(kind))
+    , m_content(content)
 {
     // For assistive technology the panel is a window of the application, named and activated like any other.
     Accessibility::describeClass<PanelWindow, Accessibility::WithRole<QAccessible::Window>>();
@@ -156,6 +159,7 @@ void PanelWindow::toggleNear(const QRect& anchor)
 void PanelWindow::openNear(const QRect& anchor)
 {
     m_anchor = anchor.isValid() && !anchor.isEmpty() ? anchor : QRect(QCursor::pos(), QSize(1, 1));
+    limitHeight();
     settleLayout();
     place();
     show();
@@ -175,6 +179,34 @@ void PanelWindow::settleLayout()
     if (layout()) {
         layout()->activate();
     }
+}
+
+// The panel is never taller than the room its screen leaves it (its content scrolls instead): between the icon and
+// the far edge of the screen, or the whole available height as an ordinary window, less its frame.
+void PanelWindow::limitHeight()
+{
+    const QScreen* screen = screenFor(m_anchor);
+    if (!screen) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    const int room = m_kind == Kind::Popup ? roomHeight(iconArea(m_anchor, available), available)
+                                           : available.height() - frameAllowance;
+    m_content->setMaximumHeight(std::max(room, 1));
+}
+
+int PanelWindow::roomHeight(const QRect& area, const QRect& available)
+{
+    switch (sideFor(area, available)) {
+    case Side::Below:
+        return available.bottom() - (area.bottom() + gap);
+    case Side::Above:
+        return area.top() - gap - available.top();
+    case Side::RightOf:
+    case Side::LeftOf:
+        break;
+    }
+    return available.height();
 }
 
 void PanelWindow::place()

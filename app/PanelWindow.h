@@ -35,6 +35,9 @@ public:
     // `available`. The edge nearest the icon depends only on the icon and the screen, so it stays put when the
     // size changes.
     static QPoint placement(const QSize& size, const QRect& area, const QRect& available);
+    // The most height the panel has next to an icon `area` in `available`: from the icon (4 px off) to the far
+    // edge of the screen, or all of it beside an icon in a vertical bar.
+    static int roomHeight(const QRect& area, const QRect& available);
 
 protected:
     bool event(QEvent* event) override;
@@ -46,11 +49,13 @@ protected:
 
 private:
     void settleLayout();
+    void limitHeight();
     void holdPointer(bool hold);
     void place();
     bool justOpened() const;
 
     Kind m_kind;
+    QWidget* m_content;
     QRect m_anchor; // where the panel was last opened, in global coordinates; empty while closed
     QElapsedTimer m_sinceHidden;
     QElapsedTimer m_sinceOpened;

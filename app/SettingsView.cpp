@@ -3,10 +3,10 @@
 #include "ui/LinkButton.h"
 #include "ui/SettingsSection.h"
 #include "ui/Accessibility.h"
+#include "ui/Announcer.h"
 #include "ui/BusySpinner.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PanelStyle.h"
-#include "ui/StatusLabel.h"
 #include "ui/ToggleSwitch.h"
 #include "platform/LoginItem.h"
 #include "platform/PreferenceKeys.h"
@@ -106,6 +106,7 @@ SettingsView::SettingsView(SensiboService& service, UpdateService& updater, Pref
     layout->addWidget(scroll, 1);
     layout->addWidget(m_footer = buildFooter(about));
 
+    m_announcer = new Announcer(this);
     m_updateAlert = new UpdateAlertView(m_updater, this);
     m_updateAlert->setObjectName(QStringLiteral("updateAlert"));
     m_updateAlert->setWindowModality(Qt::WindowModal);
@@ -234,12 +235,11 @@ QWidget* SettingsView::buildApiSection()
     connectLayout->addStretch();
     m_connectSpinner = smallSpinner(connectRow, QStringLiteral("connectSpinner"));
     connectLayout->addWidget(m_connectSpinner);
-    m_devicesText = new StatusLabel;
+    m_devicesText = new QLabel;
     m_devicesText->setObjectName(QStringLiteral("devicesText"));
     m_devicesStatus = symbolLabel(connectRow, m_devicesIcon, m_devicesText, QStringLiteral("devicesStatus"));
     connectLayout->addWidget(m_devicesStatus);
     m_errorText = new ElidedLabel;
-    Accessibility::markStatus(m_errorText);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     // Shrinks to what the row leaves, never grows past the message itself.
     m_errorText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -395,13 +395,9 @@ void SettingsView::syncConnectionStatus()
     m_errorText->setFullText(showError ? *error : QString());
     m_errorStatus->setVisible(showError);
 
-    // Each new outcome is said once; loading in between makes the same outcome news again.
-    const QString outcome = showDevices ? m_devicesText->text() : showError ? *error : QString();
-    if (outcome != m_announcedOutcome) {
-        m_announcedOutcome = outcome;
-        if (!outcome.isEmpty()) {
-            Accessibility::announce(showDevices ? static_cast<QWidget*>(m_devicesText) : m_errorText);
-        }
+    // Said once, when it changes: a load in between (every 30 s) is no change.
+    if (!loading) {
+        m_announcer->say(showDevices ? m_devicesText->text() : showError ? *error : QString());
     }
 }
 
@@ -471,6 +467,7 @@ void SettingsView::saveAndConnect()
 {
     // A key the disk refused still connects: this run uses it, and the status row tells what was not saved. The
     // work belongs to the service, which outlives this window.
+    m_announcer->expectAnswer(); // the answer to this Save is said even when it repeats the last one
     m_service.saveAndConnect();
 }
 

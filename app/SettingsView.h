@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+class Announcer;
 class BusySpinner;
 class ElidedLabel;
 class LinkButton;
@@ -135,5 +136,5 @@ private:
     QWidget* m_form = nullptr;
     QScrollArea* m_scroll = nullptr;
     QWidget* m_footer = nullptr;
-    QString m_announcedOutcome;
+    Announcer* m_announcer = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "app/UpdateAlertView.h"
 
+#include "ui/Accessibility.h"
+#include "ui/LinkedTextLabel.h"
 #include "ui/PanelStyle.h"
 #include "ui/SymbolIcons.h"
 #include "updates/RichText.h"
@@ -40,6 +42,7 @@ UpdateAlertView::UpdateAlertView(UpdateService& updater, QWidget* parent)
     : QDialog(parent)
     , m_updater(updater)
 {
+    Accessibility::describeClass<UpdateAlertView, Accessibility::WithRole<QAccessible::Dialog>>();
     setWindowTitle(QStringLiteral("Update Available"));
     setFixedWidth(alertWidth);
 
@@ -49,24 +52,24 @@ UpdateAlertView::UpdateAlertView(UpdateService& updater, QWidget* parent)
 
     m_icon = new QLabel(this);
     m_icon->setFixedSize(iconSize, iconSize);
+    Accessibility::hide(m_icon); // the title says it
     layout->addWidget(m_icon, 0, Qt::AlignHCenter);
 
     m_title = new QLabel(QStringLiteral("Update Available"), this);
     m_title->setObjectName(QStringLiteral("title"));
     layout->addWidget(m_title, 0, Qt::AlignHCenter);
 
-    m_notice = new QLabel(this);
+    m_notice = new LinkedTextLabel(this);
     m_notice->setObjectName(QStringLiteral("notice"));
-    m_notice->setTextFormat(Qt::RichText);
     m_notice->setWordWrap(true);
     m_notice->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_notice->setOpenExternalLinks(false);
-    m_notice->setTextInteractionFlags(Qt::TextBrowserInteraction);
     // Only web addresses leave the program, and only through the service.
     connect(m_notice, &QLabel::linkActivated, this, [this](const QString& link) { m_updater.openLink(QUrl(link)); });
     m_noticeScroll = new QScrollArea(this);
     m_noticeScroll->setObjectName(QStringLiteral("noticeScroll"));
     m_noticeScroll->setFrameShape(QFrame::NoFrame);
+    m_noticeScroll->setFocusPolicy(Qt::NoFocus); // the notice itself, or its links, take the keyboard
     m_noticeScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_noticeScroll->setWidgetResizable(true);
     m_noticeScroll->setWidget(m_notice);
@@ -99,7 +102,7 @@ void UpdateAlertView::sync()
 {
     const std::optional<RichText> text = m_updater.updateText();
     m_noticeScroll->setVisible(text.has_value());
-    m_notice->setText(text ? withLinkColor(text->html, systemBlue(palette())) : QString());
+    m_notice->setRichText(text ? withLinkColor(text->html, systemBlue(palette())) : QString());
     fitHeight();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class LinkedTextLabel;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -38,7 +39,7 @@ private:
     UpdateService& m_updater;
     QLabel* m_icon = nullptr;
     QLabel* m_title = nullptr;
-    QLabel* m_notice = nullptr;
+    LinkedTextLabel* m_notice = nullptr;
     QScrollArea* m_noticeScroll = nullptr;
     QPushButton* m_dismissButton = nullptr;
     QPushButton* m_downloadButton = nullptr;

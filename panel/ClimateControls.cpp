@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <limits>
+
 namespace {
 constexpr int iconBoxWidth = 20;
 constexpr int iconSize = 18;
@@ -82,18 +84,19 @@ ClimateControls::Row ClimateControls::addRow(const QString& name, const QString&
     layout->setContentsMargins(0, 0, 0, 0);
 
     row.icon = new QLabel(row.widget);
-    row.icon->setFixedWidth(iconBoxWidth);
     row.icon->setAlignment(Qt::AlignCenter);
     Accessibility::hide(row.icon);
     layout->addWidget(row.icon, 0, Qt::AlignVCenter);
 
     auto* text = new QLabel(label, row.widget);
     text->setBuddy(control);
+    row.label = text;
+    row.control = control;
     layout->addWidget(text, 0, Qt::AlignVCenter);
     layout->addStretch(1);
 
     auto* box = new QWidget(row.widget);
-    box->setFixedWidth(m_controlWidth);
+    row.box = box;
     auto* boxLayout = new QHBoxLayout(box);
     boxLayout->setContentsMargins(0, 0, 0, 0);
     boxLayout->setSpacing(0);
@@ -108,6 +111,35 @@ ClimateControls::Row ClimateControls::addRow(const QString& name, const QString&
     return row;
 }
 
+// The icons' boxes grow with the font. The controls' boxes, one width for all rows, grow with it too, and further
+// as far as the longest option of a menu needs, while every row's label keeps its room: a name longer still is cut
+// with "…".
+void ClimateControls::resizeBoxes()
+{
+    const Row* rows[] = {&m_powerRow,           &m_modeRow, &m_temperatureRow, &m_fanRow, &m_swingRow,
+                         &m_horizontalSwingRow, &m_lightRow};
+    const qreal scale = textScale(font());
+    int wanted = qRound(m_controlWidth * scale);
+    int room = contentsRect().width() > 0 ? contentsRect().width() : std::numeric_limits<int>::max();
+    for (const Row* row : rows) {
+        row->icon->setFixedWidth(qRound(iconBoxWidth * scale));
+        if (row->widget->isHidden()) {
+            continue;
+        }
+        if (auto* menu = qobject_cast<OptionMenuButton*>(row->control)) {
+            wanted = std::max(wanted, menu->widthForEveryOption());
+        }
+        const int spacing = row->widget->layout()->spacing();
+        room = std::min(room, contentsRect().width() - layout()->contentsMargins().left() -
+                                  layout()->contentsMargins().right() - row->icon->width() -
+                                  row->label->sizeHint().width() - 2 * spacing);
+    }
+    const int width = std::max(qRound(m_controlWidth * scale), std::min(wanted, room));
+    for (const Row* row : rows) {
+        row->box->setFixedWidth(width);
+    }
+}
+
 QWidget* ClimateControls::firstControl() const
 {
     return m_powerSwitch;
@@ -115,7 +147,7 @@ QWidget* ClimateControls::firstControl() const
 
 void ClimateControls::setRowIcon(const Row& row, const QString& symbol, const QColor& color)
 {
-    row.icon->setPixmap(symbolPixmap(symbol, color, iconSize, devicePixelRatioF()));
+    row.icon->setPixmap(symbolPixmap(symbol, color, qRound(iconSize * textScale(font())), devicePixelRatioF()));
 }
 
 void ClimateControls::change(ACSetting setting, ACValue value)
@@ -174,12 +206,19 @@ void ClimateControls::sync()
     m_lightRow.widget->setVisible(light.shown);
     setRowIcon(m_lightRow, QStringLiteral("light.max"), primary);
     m_lightSwitch->setChecked(light.current == u"on");
+    resizeBoxes();
+}
+
+void ClimateControls::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    resizeBoxes();
 }
 
 void ClimateControls::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
-        sync(); // the icons are drawn in the palette's colours
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange) {
+        sync(); // the icons are drawn in the palette's colours, at the font's scale
     }
 }

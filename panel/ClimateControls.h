@@ -30,14 +30,19 @@ public Q_SLOTS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Row {
         QWidget* widget = nullptr;
         QLabel* icon = nullptr;
+        QLabel* label = nullptr;
+        QWidget* control = nullptr;
+        QWidget* box = nullptr; // holds the control
     };
 
     Row addRow(const QString& name, const QString& label, QWidget* control, bool fillsBox);
+    void resizeBoxes();
     void setRowIcon(const Row& row, const QString& symbol, const QColor& color);
     void change(ACSetting setting, ACValue value);
 

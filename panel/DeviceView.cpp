@@ -1,13 +1,15 @@
 #include "panel/DeviceView.h"
 
-#include "ui/Accessibility.h"
 #include "panel/ClimateControls.h"
 #include "panel/DevicePicker.h"
 #include "panel/DisplayNames.h"
+#include "service/SensiboService.h"
+#include "ui/Accessibility.h"
+#include "ui/Announcer.h"
 #include "ui/ElidedLabel.h"
 #include "ui/PanelStyle.h"
+#include "ui/ScrollPane.h"
 #include "ui/SymbolIcons.h"
-#include "service/SensiboService.h"
 #include "updates/UpdateService.h"
 
 #include <QCoreApplication>
@@ -50,7 +52,11 @@ DeviceView::DeviceView(SensiboService& service, UpdateService& updater, qreal co
     layout->addWidget(divider());
     m_controls = new ClimateControls(m_service, controlWidth, this);
     m_controls->setObjectName(QStringLiteral("climateControls"));
-    layout->addWidget(m_controls);
+    // Where the screen is too low for the whole panel, the controls scroll between the header and the footer, which
+    // stay in view.
+    m_controlsPane = new ScrollPane(m_controls, this);
+    m_controlsPane->setObjectName(QStringLiteral("controlsPane"));
+    layout->addWidget(m_controlsPane);
     layout->addWidget(divider());
     layout->addWidget(buildFooter());
     restyle();
@@ -102,7 +108,14 @@ QWidget* DeviceView::buildHeader()
     m_picker = new DevicePicker(header);
     m_picker->setObjectName(QStringLiteral("devicePicker"));
     m_picker->setAccessibleName(QStringLiteral("Device"));
+    // On Linux Qt names a combo box by its current text; its label comes from a label that names it as its buddy.
+    // This one is never seen.
+    m_pickerLabel = new QLabel(QStringLiteral("Device"), header);
+    m_pickerLabel->setObjectName(QStringLiteral("devicePickerLabel"));
+    m_pickerLabel->setBuddy(m_picker);
+    m_pickerLabel->hide();
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_picker->installEventFilter(this);
     // `activated` comes only from the user, never from sync() choosing the current item.
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         if (index >= 0) {
@@ -138,13 +151,14 @@ QWidget* DeviceView::buildFooter()
     layout->setContentsMargins(sectionMargin, sectionMargin, sectionMargin, sectionMargin);
 
     m_footerError = new ElidedLabel(footer);
-    Accessibility::markStatus(m_footerError);
     m_footerError->setObjectName(QStringLiteral("footerError"));
+    m_announcer = new Announcer(footer);
     m_refreshButton = footerButton(QStringLiteral("refreshButton"), QStringLiteral("Refresh"));
     m_settingsButton = footerButton(QStringLiteral("settingsButton"), QStringLiteral("Settings"));
     m_quitButton = footerButton(QStringLiteral("quitButton"), QStringLiteral("Quit Kelvo"));
     connect(m_refreshButton, &QToolButton::clicked, this, [this] {
         m_service.fetchDevices(); // started, not awaited: the outcome comes back through the service
+        m_announcer->expectAnswer();
     });
     connect(m_settingsButton, &QToolButton::clicked, this, &DeviceView::settingsRequested);
     connect(m_quitButton, &QToolButton::clicked, this, [] {
@@ -168,7 +182,6 @@ QToolButton* DeviceView::footerButton(const QString& objectName, const QString& 
     button->setAutoRaise(true);
     button->setToolTip(tooltip);
     button->setAccessibleName(tooltip);
-    button->setIconSize(QSize(footerIconSize, footerIconSize));
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
@@ -213,32 +226,46 @@ void DeviceView::sync()
         m_picker->setCurrentId(m_service.selectedDeviceId());
     }
     syncReadings(selected);
-    // The device and its readings in one sentence, for assistive technology to say when the panel opens.
+    // The readings in one sentence, for assistive technology to say with the device: as the panel opens, and as
+    // the picker turns to another device (screen readers speak a new description of the control with the focus).
+    const QString readings = readingsText();
+    Accessibility::setName(m_header, selected ? deviceName(*selected) : QString());
+    Accessibility::setDescription(m_header, readings);
+    // Readings that drift while the picker has the focus wait until it loses it: only a new device is news there.
+    const std::optional<QString> shownId = selected ? std::optional(selected->id) : std::nullopt;
+    if (!m_picker->hasFocus() || shownId != m_describedDevice) {
+        Accessibility::setDescription(m_picker, readings);
+        m_describedDevice = shownId;
+    }
+
+    // The controls follow the service by themselves; the panel only decides whether they stand.
+    const bool controls = selected && selected->acState;
+    m_controls->setVisible(controls);
+    m_controlsPane->setVisible(controls);
+
+    // The cloud's error first; else a setting that could not be saved, where the user will see it.
+    const std::optional<QString> message =
+        m_service.errorMessage() ? m_service.errorMessage() : m_service.settingsProblem();
+    m_footerError->setFullText(message.value_or(QString()));
+    m_footerError->setVisible(message.has_value());
+    m_announcer->say(message.value_or(QString()));
+}
+
+QString DeviceView::readingsText() const
+{
     QStringList readings;
     for (const QLabel* text : {m_temperatureText, m_humidityText, m_statusText}) {
         if (text->parentWidget()->isVisibleTo(this) && !text->text().isEmpty()) {
             readings.append(text->accessibleName().isEmpty() ? text->text() : text->accessibleName());
         }
     }
-    Accessibility::setName(m_header, selected ? deviceName(*selected) : QString());
-    Accessibility::setDescription(m_header, readings.join(QStringLiteral(", ")));
-    Accessibility::setDescription(
-        window(),
-        selected ? QStringList{deviceName(*selected), readings.join(QStringLiteral(", "))}.join(QStringLiteral(": "))
-                 : QString());
+    return readings.join(QStringLiteral(", "));
+}
 
-    // The controls follow the service by themselves; the panel only decides whether they stand.
-    m_controls->setVisible(selected && selected->acState);
-
-    // The cloud's error first; else a setting that could not be saved, where the user will see it.
-    const std::optional<QString> message =
-        m_service.errorMessage() ? m_service.errorMessage() : m_service.settingsProblem();
-    const bool newMessage = message && *message != m_footerError->fullText();
-    m_footerError->setFullText(message.value_or(QString()));
-    m_footerError->setVisible(message.has_value());
-    if (newMessage) {
-        Accessibility::announce(m_footerError);
-    }
+QString DeviceView::summary() const
+{
+    const auto selected = m_service.selectedDevice();
+    return selected ? QStringList{deviceName(*selected), readingsText()}.join(QStringLiteral(": ")) : QString();
 }
 
 void DeviceView::syncReadings(const std::optional<SensiboDevice>& device)
@@ -286,12 +313,16 @@ void DeviceView::restyle()
     const QColor blue = systemBlue(pal);
     const qreal ratio = devicePixelRatioF();
     const int smallIcon = QFontInfo(caption).pixelSize() + 3;
+    const int footerIcon = qRound(footerIconSize * textScale(base));
 
-    setBackgroundColor(m_updateLine, blend(blue, pal.color(QPalette::Window), 0.06));
+    // The line's tint darkens (or lightens) what stands on it: its texts are made to read on the tint itself.
+    const QColor tint = blend(blue, pal.color(QPalette::Window), 0.06);
+    setBackgroundColor(m_updateLine, tint);
     m_updateIcon->setPixmap(symbolPixmap(QStringLiteral("arrow.down.circle.fill"), blue, smallIcon, ratio));
     m_updateText->setFont(caption);
+    setTextColor(m_updateText, readableOn(primaryColor(pal), tint, textContrast));
     m_downloadButton->setFont(caption);
-    setTextColor(m_downloadButton, blue);
+    setTextColor(m_downloadButton, readableOn(blue, tint, textContrast));
 
     m_title->setFont(headline);
     for (QLabel* text : {m_temperatureText, m_humidityText, m_statusText}) {
@@ -303,9 +334,12 @@ void DeviceView::restyle()
 
     m_footerError->setFont(caption2);
     setTextColor(m_footerError, red);
-    m_refreshButton->setIcon(symbolIcon(QStringLiteral("arrow.clockwise"), secondary, footerIconSize));
-    m_settingsButton->setIcon(symbolIcon(QStringLiteral("gearshape"), secondary, footerIconSize));
-    m_quitButton->setIcon(symbolIcon(QStringLiteral("power"), secondary, footerIconSize));
+    for (QToolButton* button : {m_refreshButton, m_settingsButton, m_quitButton}) {
+        button->setIconSize(QSize(footerIcon, footerIcon));
+    }
+    m_refreshButton->setIcon(symbolIcon(QStringLiteral("arrow.clockwise"), secondary, footerIcon));
+    m_settingsButton->setIcon(symbolIcon(QStringLiteral("gearshape"), secondary, footerIcon));
+    m_quitButton->setIcon(symbolIcon(QStringLiteral("power"), secondary, footerIcon));
 
     for (QWidget* line : std::as_const(m_dividers)) {
         setBackgroundColor(line, separatorColor(pal));
@@ -317,6 +351,14 @@ void DeviceView::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     // A long device name is cut rather than widening the panel.
     m_picker->setMaximumWidth(width() - 2 * sectionMargin);
+}
+
+bool DeviceView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_picker && event->type() == QEvent::FocusOut) {
+        Accessibility::setDescription(m_picker, readingsText());
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void DeviceView::changeEvent(QEvent* event)

@@ -6,11 +6,13 @@
 
 #include <optional>
 
+class Announcer;
 class ClimateControls;
 class DevicePicker;
 class ElidedLabel;
 class QLabel;
 class QToolButton;
+class ScrollPane;
 class SensiboService;
 class UpdateService;
 
@@ -26,6 +28,8 @@ public:
 
     // Where the keyboard starts when the panel opens: the picker, else the power switch, else the refresh button.
     QWidget* firstControl() const;
+    // The selected device and its readings in one sentence ("Living Room: Room temperature 22°C, Online").
+    QString summary() const;
 
 Q_SIGNALS:
     void settingsRequested();
@@ -34,6 +38,7 @@ public Q_SLOTS:
     void sync();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -45,6 +50,7 @@ private:
     QToolButton* footerButton(const QString& objectName, const QString& tooltip);
 
     void syncReadings(const std::optional<SensiboDevice>& device);
+    QString readingsText() const;
     void restyle();
 
     SensiboService& m_service;
@@ -57,6 +63,8 @@ private:
     QToolButton* m_downloadButton = nullptr;
     ElidedLabel* m_title = nullptr;
     DevicePicker* m_picker = nullptr;
+    QLabel* m_pickerLabel = nullptr;
+    std::optional<QString> m_describedDevice; // whose readings the picker's description holds
     QWidget* m_header = nullptr;
     QWidget* m_readings = nullptr;
     QWidget* m_temperatureReading = nullptr;
@@ -69,7 +77,9 @@ private:
     QLabel* m_statusDot = nullptr;
     QLabel* m_statusText = nullptr;
     ClimateControls* m_controls = nullptr;
+    ScrollPane* m_controlsPane = nullptr;
     ElidedLabel* m_footerError = nullptr;
+    Announcer* m_announcer = nullptr; // the footer's errors
     QToolButton* m_refreshButton = nullptr;
     QToolButton* m_settingsButton = nullptr;
     QToolButton* m_quitButton = nullptr;

@@ -1,13 +1,14 @@
 #include "panel/MenuBarView.h"
 
-#include "ui/Accessibility.h"
-#include "ui/BusySpinner.h"
 #include "panel/DeviceView.h"
-#include "ui/PanelStyle.h"
-#include "ui/StatusLabel.h"
-#include "ui/SymbolIcons.h"
 #include "service/SensiboService.h"
+#include "ui/Accessibility.h"
+#include "ui/Announcer.h"
+#include "ui/BusySpinner.h"
+#include "ui/PanelStyle.h"
+#include "ui/SymbolIcons.h"
 
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,19 +29,18 @@ QVBoxLayout* stateLayout(QWidget* state)
     return layout;
 }
 
-// A status reports an outcome, which assistive technology is told of.
-QLabel* centredLabel(const QString& text, const QString& objectName, QWidget* parent, bool status = false)
+QLabel* centredLabel(const QString& text, const QString& objectName, QWidget* parent)
 {
-    auto* label = status ? new StatusLabel(text, parent) : new QLabel(text, parent);
+    auto* label = new QLabel(text, parent);
     label->setObjectName(objectName);
     label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     label->setTextFormat(Qt::PlainText);
     return label;
 }
 
-QLabel* wrappedLabel(const QString& text, const QString& objectName, QWidget* parent, bool status = false)
+QLabel* wrappedLabel(const QString& text, const QString& objectName, QWidget* parent)
 {
-    QLabel* label = centredLabel(text, objectName, parent, status);
+    QLabel* label = centredLabel(text, objectName, parent);
     label->setWordWrap(true);
     return label;
 }
@@ -53,7 +53,7 @@ MenuBarView::MenuBarView(SensiboService& service, UpdateService& updater, std::f
     , m_openSettings(std::move(openSettings))
 {
     setObjectName(QStringLiteral("menuBarView"));
-    setFixedWidth(panelWidth);
+    m_announcer = new Announcer(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(borderWidth, borderWidth, borderWidth, borderWidth); // inside the border
@@ -69,6 +69,7 @@ MenuBarView::MenuBarView(SensiboService& service, UpdateService& updater, std::f
     connect(&m_service, &SensiboService::devicesChanged, this, &MenuBarView::sync);
     connect(&m_service, &SensiboService::isLoadingChanged, this, &MenuBarView::sync);
     connect(&m_service, &SensiboService::errorMessageChanged, this, &MenuBarView::sync);
+    connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &MenuBarView::sync);
     sync();
 }
 
@@ -114,8 +115,8 @@ QWidget* MenuBarView::buildMessageState()
     QVBoxLayout* layout = stateLayout(state);
     m_messageIcon = centredLabel(QString(), QStringLiteral("messageIcon"), state);
     Accessibility::hide(m_messageIcon);
-    m_messageText = wrappedLabel(QString(), QStringLiteral("errorText"), state, true);
-    m_noDevicesText = centredLabel(QStringLiteral("No devices found"), QStringLiteral("noDevicesText"), state, true);
+    m_messageText = wrappedLabel(QString(), QStringLiteral("errorText"), state);
+    m_noDevicesText = centredLabel(QStringLiteral("No devices found"), QStringLiteral("noDevicesText"), state);
 
     auto* buttons = new QHBoxLayout;
     auto* retry = new QPushButton(QStringLiteral("Retry"), state);
@@ -125,6 +126,7 @@ QWidget* MenuBarView::buildMessageState()
     settings->setObjectName(QStringLiteral("messageSettingsButton"));
     connect(retry, &QPushButton::clicked, this, [this] {
         m_service.fetchDevices(); // started, not awaited: the outcome comes back through the service
+        m_announcer->expectAnswer();
     });
     connect(settings, &QPushButton::clicked, this, &MenuBarView::showSettings);
     buttons->addStretch(1);
@@ -163,16 +165,36 @@ void MenuBarView::sync()
         m_messageText->setText(message.value_or(QString()));
         m_messageText->setVisible(message.has_value());
         m_noDevicesText->setVisible(!message.has_value());
-        // Each new outcome is said once.
-        QLabel* outcome = message ? m_messageText : m_noDevicesText;
-        if (outcome->text() != m_announced) {
-            m_announced = outcome->text();
-            Accessibility::announce(outcome);
-        }
-    } else {
-        m_announced.clear();
+        m_announcer->say(message ? m_messageText->text() : m_noDevicesText->text());
     }
-    updateHeight();
+    syncDescriptions(state);
+    updateSize();
+}
+
+// What the panel is about, for assistive technology to say as it opens: a description of the window, and of the
+// control that takes the keyboard first, which screen readers speak with it.
+void MenuBarView::syncDescriptions(State state)
+{
+    const QString noKey = m_noKeyTitle->text() + QStringLiteral(". ") + m_noKeyText->text();
+    const QString message = m_messageText->isVisibleTo(this) ? m_messageText->text() : m_noDevicesText->text();
+    Accessibility::setDescription(m_openSettingsButton, noKey);
+    Accessibility::setDescription(m_retryButton, message);
+    QString panel;
+    switch (state) {
+    case State::NoKey:
+        panel = noKey;
+        break;
+    case State::Loading:
+        panel = m_loadingText->text();
+        break;
+    case State::Message:
+        panel = message;
+        break;
+    case State::Devices:
+        panel = m_deviceView->summary();
+        break;
+    }
+    Accessibility::setDescription(window(), panel);
 }
 
 // Fonts and colours that come from the desktop's font and palette; called again when either changes.
@@ -201,20 +223,39 @@ void MenuBarView::restyle()
     m_noDevicesText->setFont(headline);
 }
 
-// The panel is as tall as its content at its fixed width; the window that holds it follows.
-void MenuBarView::updateHeight()
+// The panel is 300 px wide at the default font and wider in proportion to a larger one. It wants to be as tall as
+// its content at that width; the window that holds it follows, and may give it less (a maximum height), which the
+// climate controls then scroll in.
+void MenuBarView::updateSize()
 {
-    const int height = hasHeightForWidth() ? heightForWidth(panelWidth) : sizeHint().height();
-    if (height > 0 && (minimumHeight() != height || maximumHeight() != height)) {
-        setFixedHeight(height);
+    const int width = widthFor(font());
+    if (minimumWidth() != width || maximumWidth() != width) {
+        setFixedWidth(width);
     }
+    QLayout* content = layout();
+    const int height =
+        content->hasHeightForWidth() ? content->totalHeightForWidth(width) : content->totalSizeHint().height();
+    if (height != m_contentHeight) {
+        m_contentHeight = height;
+        updateGeometry();
+    }
+}
+
+int MenuBarView::widthFor(const QFont& font)
+{
+    return qRound(panelWidth * textScale(font));
+}
+
+QSize MenuBarView::sizeHint() const
+{
+    return {widthFor(font()), m_contentHeight};
 }
 
 bool MenuBarView::event(QEvent* event)
 {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::LayoutRequest) {
-        updateHeight();
+        updateSize();
     }
     return handled;
 }
@@ -234,7 +275,16 @@ void MenuBarView::showEvent(QShowEvent* event)
     // The first load runs once per run and belongs to the service, which outlives every view: started here, not
     // awaited, so hiding the panel leaves it running.
     m_service.initialLoad();
+    syncDescriptions(currentState()); // the window that holds the panel may be new
+    // Opened from the keyboard, the first control shows its focus ring at once, as after a Tab.
+    window()->setAttribute(Qt::WA_KeyboardFocusChange, m_openedFromKeyboard);
     focusFirstControl();
+}
+
+void MenuBarView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_openedFromKeyboard = false; // each opening says how it came
 }
 
 // The panel opens with the keyboard on its first control, so that a screen reader has something to speak at once.
@@ -264,6 +314,14 @@ void MenuBarView::keyPressEvent(QKeyEvent* event)
     if (event->key() == Qt::Key_Escape) {
         closePanel();
         return;
+    }
+    // Enter presses the focused button, as in dialogs: the buttons that do not take it themselves pass it here.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button && isAncestorOf(button)) {
+            button->click();
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
 }

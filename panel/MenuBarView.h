@@ -4,13 +4,15 @@
 
 #include <functional>
 
+class Announcer;
 class BusySpinner;
 class DeviceView;
 class QLabel;
 class SensiboService;
 class UpdateService;
 
-// The panel that the tray icon opens: 300 px wide, as tall as its content. It shows one of the states "no API
+// The panel that the tray icon opens: 300 px wide at the default font (wider with a larger one), as tall as its
+// content or as the window holding it allows, the climate controls then scrolling. It shows one of the states "no API
 // key", "loading", "error or no devices" or the device view (update line, device name or picker with the
 // readings, the climate controls, and a footer with the last error and the refresh, settings and quit buttons).
 // It keeps nothing about the devices: sync() reads the services whenever they change. Each appearance asks the
@@ -28,6 +30,15 @@ public:
     MenuBarView(SensiboService& service, UpdateService& updater, std::function<void()> openSettings,
                 qreal controlWidth = 110, QWidget* parent = nullptr);
 
+    // The panel's width for `font`: panelWidth, grown in proportion to a font larger than the default.
+    static int widthFor(const QFont& font);
+    QSize sizeHint() const override;
+    bool hasHeightForWidth() const override { return false; } // its height is its content's at its own width
+
+    // The next opening comes from the keyboard (a second start, a shortcut, a menu): the first control shows its
+    // focus ring at once.
+    void setOpenedFromKeyboard(bool keyboard) { m_openedFromKeyboard = keyboard; }
+
 Q_SIGNALS:
     // The user pressed Escape, or the panel made way for the settings window. The window holding the panel is
     // hidden as well.
@@ -40,6 +51,7 @@ protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -51,7 +63,8 @@ private:
     QWidget* buildLoadingState();
     QWidget* buildMessageState();
     void restyle();
-    void updateHeight();
+    void syncDescriptions(State state);
+    void updateSize();
 
     void focusFirstControl();
     void showSettings();
@@ -77,5 +90,7 @@ private:
     QLabel* m_noDevicesText = nullptr;
 
     DeviceView* m_deviceView = nullptr;
-    QString m_announced; // the outcome last announced in the message state
+    Announcer* m_announcer = nullptr; // the message state's outcome
+    int m_contentHeight = 0;
+    bool m_openedFromKeyboard = false;
 };

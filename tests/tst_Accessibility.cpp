@@ -1,12 +1,17 @@
 #include "app/PanelWindow.h"
-#include "ui/SettingsSection.h"
 #include "app/SettingsView.h"
+#include "app/UpdateAlertView.h"
 #include "panel/MenuBarView.h"
-#include "ui/OptionMenuButton.h"
-#include "ui/PanelStyle.h"
-#include "ui/TemperatureStepper.h"
 #include "platform/LoginItem.h"
 #include "tests/support/CloudFixture.h"
+#include "ui/Announcer.h"
+#include "ui/FocusRingStyle.h"
+#include "ui/LinkedTextLabel.h"
+#include "ui/OptionMenuButton.h"
+#include "ui/PanelStyle.h"
+#include "ui/SettingsSection.h"
+#include "ui/TemperatureStepper.h"
+#include "updates/RichText.h"
 #include "updates/UpdateService.h"
 
 #include <QAccessible>
@@ -43,6 +48,40 @@ void collect(QAccessibleInterface* iface, QList<Node>& nodes)
     }
 }
 
+FakeHttpServer::Response failure(int status)
+{
+    FakeHttpServer::Response response;
+    response.status = status;
+    return response;
+}
+
+QPalette themed(const QColor& window, const QColor& text, const QColor& highlight)
+{
+    QPalette palette;
+    for (const auto role : {QPalette::Window, QPalette::Button, QPalette::Base}) {
+        palette.setColor(role, window);
+    }
+    for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
+        palette.setColor(role, text);
+    }
+    palette.setColor(QPalette::Highlight, highlight);
+    return palette;
+}
+
+// The colour that stands out most from `background` in `image` (within `area`, when given): a text's ink.
+QColor inkOn(const QImage& image, const QColor& background, QRect area = {})
+{
+    area = area.isNull() ? image.rect() : area & image.rect();
+    QColor ink = background;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (contrastRatio(image.pixelColor(x, y), background) > contrastRatio(ink, background)) {
+                ink = image.pixelColor(x, y);
+            }
+        }
+    }
+    return ink;
+}
 } // namespace
 
 class tst_Accessibility : public QObject
@@ -50,6 +89,7 @@ class tst_Accessibility : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -58,6 +98,12 @@ private Q_SLOTS:
     void stepperAndMenusChangeFromTheAccessibilityLayer();
     void textsAndFocusRingsStandOutInLightAndDark_data();
     void textsAndFocusRingsStandOutInLightAndDark();
+    void outcomesAreSaidOnceWhenTheyChangeAndOnlyFromAShownWindow();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
+    void optionMenuOpensOnTheCurrentValue();
+    void renderedFocusRingsStandOutFromTheControlAndTheWindow_data();
+    void renderedFocusRingsStandOutFromTheControlAndTheWindow();
 
 private:
     QWidget* open(const QString& window);
@@ -67,7 +113,15 @@ private:
     std::unique_ptr<UpdateService> m_updater;
     std::unique_ptr<PanelWindow> m_panel;
     std::unique_ptr<SettingsView> m_settings;
+    std::unique_ptr<UpdateAlertView> m_alert;
+    int m_settingsOpened = 0;
+    QList<QUrl> m_opened;
 };
+
+void tst_Accessibility::initTestCase()
+{
+    QApplication::setStyle(new FocusRingStyle); // as Kelvo runs
+}
 
 void tst_Accessibility::init()
 {
@@ -76,17 +130,20 @@ void tst_Accessibility::init()
     m_service = m_fixture->makeService();
     UpdateServiceHooks hooks;
     hooks.log = [](const QString&) {};
-    hooks.openUrl = [](const QUrl&) {};
+    hooks.openUrl = [this](const QUrl& url) { m_opened.append(url); };
     m_updater = std::make_unique<UpdateService>(m_fixture->preferences, &m_fixture->network,
                                                 QUrl("https://kelvo.invalid"), hooks);
     m_service->setApiKey("test-key");
     QCoro::waitFor(m_service->fetchDevices());
+    m_settingsOpened = 0;
+    m_opened.clear();
 }
 
 void tst_Accessibility::cleanup()
 {
     m_panel.reset();
     m_settings.reset();
+    m_alert.reset();
     m_updater.reset();
     m_service.reset();
     m_fixture.reset();
@@ -95,10 +152,17 @@ void tst_Accessibility::cleanup()
 QWidget* tst_Accessibility::open(const QString& window)
 {
     if (window == u"panel") {
-        m_panel =
-            std::make_unique<PanelWindow>(new MenuBarView(*m_service, *m_updater, [] {}), PanelWindow::Kind::Popup);
+        auto* view = new MenuBarView(*m_service, *m_updater, [this] { ++m_settingsOpened; });
+        view->setOpenedFromKeyboard(true);
+        m_panel = std::make_unique<PanelWindow>(view, PanelWindow::Kind::Popup);
         m_panel->openNear(QRect(700, 0, 24, 24));
         return QTest::qWaitFor([this] { return !m_service->isLoading(); }, 10000) ? m_panel.get() : nullptr;
+    }
+    if (window == u"alert") {
+        m_updater->setUpdateText(richTextFromMarkdown("Kelvo 2 is out: [the notes](https://kelvo.example/notes)."));
+        m_alert = std::make_unique<UpdateAlertView>(*m_updater);
+        m_alert->show();
+        return m_alert.get();
     }
     m_settings = std::make_unique<SettingsView>(*m_service, *m_updater, m_fixture->preferences, nullptr,
                                                 SettingsView::About{"Ada Maker", QUrl("https://maker.example"), {}, {}},
@@ -132,11 +196,18 @@ void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue_data()
                                      {QAccessible::EditableText, "^API Key$", "^test-key$"},
                                      {QAccessible::Link, "^Open Sensibo API Settings$", ""},
                                      {QAccessible::Button, "^Save & Connect$", ""},
-                                     {QAccessible::Notification, "^2 devices found$", ""},
+                                     {QAccessible::StaticText, "^2 devices found$", ""},
                                      {QAccessible::Heading, "^Updates$", ""},
                                      {QAccessible::CheckBox, "^Launch automatically at login$", ""},
                                      {QAccessible::Link, "^Ada Maker$", ""},
                                  };
+    QTest::newRow("update alert") << "alert"
+                                  << QList<std::tuple<QAccessible::Role, QString, QString>>{
+                                         {QAccessible::Dialog, "^Update Available$", ""},
+                                         {QAccessible::StaticText, "^Kelvo 2 is out: the notes\\.$", ""},
+                                         {QAccessible::Link, "^the notes$", ""}, // a link inside the text
+                                         {QAccessible::Button, "^Download$", ""},
+                                     };
 }
 
 void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue()
@@ -151,8 +222,9 @@ void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue()
     QVERIFY(!QTest::currentTestFailed());
 
     for (const Node& node : std::as_const(nodes)) {
-        const QString where =
-            QStringLiteral("%1 (%2)").arg(node.object->objectName(), node.object->metaObject()->className());
+        const QString where = node.object ? QStringLiteral("%1 (%2)").arg(node.object->objectName(),
+                                                                          node.object->metaObject()->className())
+                                          : node.name;
         if (node.state.focusable) {
             QVERIFY2(!node.name.isEmpty(), qPrintable("unnamed focusable element " + where));
             QVERIFY2(node.role != QAccessible::Client && node.role != QAccessible::NoRole, qPrintable(where));
@@ -235,6 +307,168 @@ void tst_Accessibility::textsAndFocusRingsStandOutInLightAndDark()
                                            std::pair{"devicesText", card}, std::pair{"lastChecked", card}}) {
         const QColor color = m_settings->findChild<QWidget*>(name)->palette().color(QPalette::WindowText);
         QVERIFY2(contrastRatio(color, background) >= 4.5, name);
+    }
+
+    // Texts whose colour is worked out as they are drawn, read off the screen: the link on its card, the update
+    // line's Download on its tint, a link in the notice.
+    const QColor apiLink = inkOn(m_settings->findChild<QWidget*>("apiSettingsLink")->grab().toImage(), card);
+    QVERIFY2(contrastRatio(apiLink, card) >= 4.5, qPrintable(apiLink.name()));
+    m_updater->setUpdateText(richTextFromMarkdown("Kelvo 2 is out: [the notes](https://kelvo.example/notes)."));
+    open("panel");
+    m_panel->setPalette(palette);
+    const QColor tint = m_panel->findChild<QWidget*>("updateLine")->palette().color(QPalette::Window);
+    const QColor download = inkOn(m_panel->findChild<QWidget*>("downloadButton")->grab().toImage(), tint);
+    QVERIFY2(contrastRatio(download, tint) >= 4.5, qPrintable(download.name() + " on " + tint.name()));
+    UpdateAlertView alert(*m_updater);
+    alert.setPalette(palette);
+    alert.show();
+    auto* notice = alert.findChild<LinkedTextLabel*>("notice");
+    QCOMPARE(notice->links().size(), 1);
+    const QColor link = inkOn(notice->grab().toImage(), window, notice->linkRect(0));
+    QVERIFY2(contrastRatio(link, window) >= 4.5, qPrintable(link.name()));
+}
+
+void tst_Accessibility::outcomesAreSaidOnceWhenTheyChangeAndOnlyFromAShownWindow()
+{
+    QStringList spoken; // what the windows told a screen reader
+    for (QWidget* window : {open("settings"), open("panel")}) {
+        for (Announcer* announcer : window->findChildren<Announcer*>()) {
+            connect(announcer, &Announcer::announced, this, [&spoken](const QString& text) { spoken.append(text); });
+        }
+    }
+    QVERIFY(spoken.isEmpty()); // "2 devices found" was known before the windows opened
+    const auto load = [this](std::optional<int> status, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            if (status) {
+                m_fixture->cloud.overrideDeviceList(failure(*status), 1);
+            }
+            QCoro::waitFor(m_service->fetchDevices());
+        }
+    };
+    load(std::nullopt, 3); // the refresh loop finding the same devices
+    load(500, 2);          // the panel's footer says it once
+    QCOMPARE(spoken, QStringList{"Server error (500)"});
+    m_panel->hide();
+    load(401); // said by no window: the panel is closed and the settings still show the devices
+    QCOMPARE(spoken.size(), 1);
+
+    m_fixture->cloud.setDevices({});
+    load(std::nullopt);
+    load(401, 3); // the cloud is down: once, not on every refresh
+    QCOMPARE(spoken, (QStringList{"Server error (500)", "Invalid API key"}));
+    // Save & Connect loads twice (the load and the restarted refresh): its answer is said once, even unchanged.
+    m_fixture->cloud.overrideDeviceList(failure(401), 2);
+    m_fixture->cloud.clearRequests();
+    QTest::mouseClick(m_settings->findChild<QPushButton*>("saveButton"), Qt::LeftButton);
+    QTRY_VERIFY(m_fixture->cloud.requests().size() == 2 && !m_service->isLoading());
+    QCOMPARE(spoken, (QStringList{"Server error (500)", "Invalid API key", "Invalid API key"}));
+
+    // A closed window says nothing, not even when it opens again.
+    m_settings->close();
+    load(500);
+    m_settings->show();
+    load(500);
+    QCOMPARE(spoken.size(), 3);
+    // The panel without devices says a new outcome once, not again from its hidden device view.
+    m_settings->close();
+    m_panel->show();
+    load(401);
+    QCOMPARE(spoken.size(), 4);
+}
+
+void tst_Accessibility::enterPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("effect"); // "settings", "request" or "download"
+    QTest::newRow("Open Settings... (no key)") << "openSettingsButton"
+                                               << "settings";
+    QTest::newRow("Refresh") << "refreshButton"
+                             << "request";
+    QTest::newRow("Settings") << "settingsButton"
+                              << "settings";
+    QTest::newRow("Power") << "powerSwitch"
+                           << "request";
+    QTest::newRow("Download") << "downloadButton"
+                              << "download";
+}
+
+void tst_Accessibility::enterPressesTheFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, effect);
+    if (button == u"openSettingsButton") {
+        m_service->setApiKey("");
+    }
+    m_updater->setUpdateText(RichText{"<p>Kelvo 2 is out.</p>"});
+    open("panel");
+    auto* target = m_panel->findChild<QWidget*>(button);
+    target->setFocus(Qt::TabFocusReason);
+    m_fixture->cloud.clearRequests();
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(m_settingsOpened, effect == u"settings" ? 1 : 0);
+    QCOMPARE(m_opened.size(), effect == u"download" ? 1 : 0);
+    QTRY_COMPARE(m_fixture->cloud.requests().isEmpty(), effect != u"request");
+}
+
+void tst_Accessibility::optionMenuOpensOnTheCurrentValue()
+{
+    open("panel");
+    auto* fan = m_panel->findChild<OptionMenuButton*>("fanMenu"); // "Auto", the last of its list
+    fan->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(fan, Qt::Key_Down);
+    QTRY_VERIFY(fan->menu()->isVisible());
+    QCOMPARE(fan->menu()->activeAction()->text(), "Auto"); // which Qt then tells assistive technology has the focus
+    QTest::keyClick(fan->menu(), Qt::Key_Up);              // on from the current value, not from either end
+    QCOMPARE(fan->menu()->activeAction()->text(), "High");
+    fan->menu()->close();
+}
+
+void tst_Accessibility::renderedFocusRingsStandOutFromTheControlAndTheWindow_data()
+{
+    QTest::addColumn<QPalette>("palette");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("device"); // Living Room is on, Bedroom off
+    QTest::addColumn<int>("fillStart");  // the first column of the control's fill, at mid-height
+    for (const auto& [theme, palette] :
+         {std::pair{"light", themed(QColor(0xef, 0xef, 0xef), Qt::black, QColor(0x30, 0x8c, 0xc6))},
+          std::pair{"dark", themed(QColor(0x31, 0x36, 0x3b), QColor(0xef, 0xf0, 0xf1), QColor(0x3d, 0xae, 0xe9))}}) {
+        QTest::addRow("%s, picker, focused as the panel opens from the keyboard", theme) << palette << "devicePicker"
+                                                                                         << "abc123" << 2;
+        QTest::addRow("%s, option box", theme) << palette << "modeMenu"
+                                               << "abc123" << 2;
+        QTest::addRow("%s, switch on", theme) << palette << "powerSwitch"
+                                              << "abc123" << 3;
+        QTest::addRow("%s, switch off", theme) << palette << "powerSwitch"
+                                               << "def456" << 3;
+    }
+}
+
+void tst_Accessibility::renderedFocusRingsStandOutFromTheControlAndTheWindow()
+{
+    QFETCH(QPalette, palette);
+    QFETCH(QString, control);
+    QFETCH(QString, device);
+    QFETCH(int, fillStart);
+    m_service->setSelectedDeviceId(device);
+    open("panel");
+    m_panel->setPalette(palette);
+    auto* widget = m_panel->findChild<QWidget*>(control);
+    if (control != u"devicePicker") {
+        widget->setFocus(Qt::OtherFocusReason);
+    }
+    QVERIFY(widget->hasFocus());
+    const QImage shot = widget->grab().toImage();
+    const int middle = shot.height() / 2;
+    const QColor window = palette.color(QPalette::Window);
+    const QColor ring = shot.pixelColor(1, middle);
+    const QColor fill = shot.pixelColor(control == u"powerSwitch" ? shot.width() / 2 : fillStart + 2,
+                                        control == u"powerSwitch" ? (shot.height() - 18) / 2 + 1 : middle);
+    const QString colours = ring.name() + " on " + window.name() + ", next to " +
+                            shot.pixelColor(fillStart - 1, middle).name() + " on the fill " + fill.name();
+    QVERIFY2(contrastRatio(ring, window) >= 3, qPrintable(colours));
+    QVERIFY2(contrastRatio(shot.pixelColor(fillStart - 1, middle), fill) >= 3, qPrintable(colours));
+    if (control == u"powerSwitch") { // the track stands out from the window too, off as well as on
+        QVERIFY2(contrastRatio(fill, window) >= 3, qPrintable(colours));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "tests/support/CloudFixture.h"
 #include "tests/support/FakeSensiboCloud.h"
 #include "ui/ElidedLabel.h"
+#include "ui/OptionMenuButton.h"
 #include "ui/PanelStyle.h"
 #include "updates/UpdateService.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -63,6 +65,8 @@ private Q_SLOTS:
     void appearingStartsTheFirstLoad();
     void escapeClosesThePanel();
     void heightFollowsTheContent();
+    void largerFontsAndLowScreensCutNothing_data();
+    void largerFontsAndLowScreensCutNothing();
     void tabFollowsTheScreenAndABorderFramesThePanel();
 
 private:
@@ -505,6 +509,74 @@ void tst_MenuBarView::heightFollowsTheContent()
         if (row->objectName().endsWith("Row") && row->isVisible()) {
             QVERIFY2(row->height() >= row->minimumSizeHint().height(), qPrintable(row->objectName()));
         }
+    }
+}
+
+void tst_MenuBarView::largerFontsAndLowScreensCutNothing_data()
+{
+    QTest::addColumn<qreal>("points"); // 0: the default font
+    QTest::addColumn<int>("room");     // the most height the screen leaves the panel; 0: enough
+    QTest::newRow("default font") << 0.0 << 0;
+    QTest::newRow("14 pt") << 14.0 << 0;
+    QTest::newRow("18 pt") << 18.0 << 0;
+    QTest::newRow("scale 2 on 1280x800: 400 px less the tray") << 0.0 << 372;
+    QTest::newRow("18 pt on 1280x720 at 1.5x") << 18.0 << 457;
+}
+
+void tst_MenuBarView::largerFontsAndLowScreensCutNothing()
+{
+    QFETCH(qreal, points);
+    QFETCH(int, room);
+    m_updater->setUpdateText(RichText{"<p>Kelvo 2 is out.</p>"});
+    load({FakeSensiboCloud::makeDevice("abc123", "Living Room"), FakeSensiboCloud::makeDevice("def456", "Bedroom")});
+    // The longest names of the fixture's lists.
+    QCoro::waitFor(m_service->updateACState(ACSetting::FanLevel, QString("medium_high")));
+    QCoro::waitFor(m_service->updateACState(ACSetting::Swing, QString("fixedMiddleTop")));
+    QCoro::waitFor(m_service->updateACState(ACSetting::HorizontalSwing, QString("rangeFull")));
+    if (points > 0) {
+        QFont font = m_view->font();
+        font.setPointSizeF(points);
+        m_view->setFont(font);
+    }
+    if (room > 0) {
+        QTRY_VERIFY(m_view->sizeHint().height() > room); // too tall for it
+        m_view->setMaximumHeight(room);                  // as the panel's window does
+    }
+    QTRY_COMPARE(m_window->height(),
+                 room > 0 ? std::min(room, m_view->sizeHint().height()) : m_view->sizeHint().height());
+    QCOMPARE(m_view->width(), points > 0 ? MenuBarView::widthFor(m_view->font()) : MenuBarView::panelWidth);
+    QVERIFY(points == 0 || m_view->width() > MenuBarView::panelWidth);
+
+    // Every text and control gets the room it asks for, inside the panel; the option boxes show their whole names.
+    for (QWidget* widget : m_view->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(m_view) ||
+            !(qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget)) ||
+            qobject_cast<ElidedLabel*>(widget)) {
+            continue;
+        }
+        const QString what = widget->objectName() + ' ' + widget->property("text").toString();
+        const QRect inPanel(widget->mapTo(m_view, QPoint(0, 0)), widget->size());
+        QVERIFY2(widget->width() >= widget->minimumSizeHint().width(), qPrintable(what));
+        QVERIFY2(inPanel.left() >= 0 && inPanel.right() < m_view->width(), qPrintable(what));
+        if (auto* menu = qobject_cast<OptionMenuButton*>(widget)) {
+            QCOMPARE(menu->shownText(), menu->text());
+        }
+        if (auto* label = qobject_cast<QLabel*>(widget); label && label->pixmap().isNull()) {
+            QVERIFY2(label->contentsRect().width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                     qPrintable(what));
+        }
+    }
+    // The footer stays in view; every control is reached with Tab and scrolled into view.
+    for (const char* name : {"refreshButton", "settingsButton", "quitButton"}) {
+        QVERIFY(m_view->rect().contains(QRect(find(name)->mapTo(m_view, QPoint(0, 0)), find(name)->size())));
+    }
+    const QWidget* viewport = find<QScrollArea>("controlsPane")->viewport();
+    for (const char* name : {"powerSwitch", "modeMenu", "temperatureStepper", "fanMenu", "swingMenu",
+                             "horizontalSwingMenu", "lightSwitch"}) {
+        find(name)->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        const QRect shown(find(name)->mapTo(viewport, QPoint(0, 0)), find(name)->size());
+        QVERIFY2(viewport->rect().contains(shown), name);
     }
 }
 

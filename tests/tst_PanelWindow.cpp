@@ -43,19 +43,25 @@ void tst_PanelWindow::placement_data()
 {
     QTest::addColumn<QRect>("anchor");
     QTest::addColumn<QPoint>("expected");
+    QTest::addColumn<int>("room");       // the most height the panel has there
     const QRect screen(0, 0, 1280, 800); // panel 300 x 400 below
-    QTest::newRow("top-right tray: below, right edges aligned") << QRect(1200, 2, 24, 24) << QPoint(924, 30);
-    QTest::newRow("bottom tray, left half: above, left edges aligned") << QRect(600, 774, 24, 24) << QPoint(600, 370);
-    QTest::newRow("near the left edge: left edges aligned") << QRect(10, 2, 24, 24) << QPoint(10, 30);
-    QTest::newRow("off the right edge: kept on screen") << QRect(1290, 2, 24, 24) << QPoint(980, 2);
-    QTest::newRow("pointer in the middle") << QRect(640, 300, 1, 1) << QPoint(341, 305);
+    QTest::newRow("top-right tray: below, right edges aligned") << QRect(1200, 2, 24, 24) << QPoint(924, 30) << 770;
+    QTest::newRow("bottom tray, left half: above, left edges aligned")
+        << QRect(600, 774, 24, 24) << QPoint(600, 370) << 770;
+    QTest::newRow("near the left edge: left edges aligned") << QRect(10, 2, 24, 24) << QPoint(10, 30) << 770;
+    QTest::newRow("off the right edge: kept on screen") << QRect(1290, 2, 24, 24) << QPoint(980, 2) << 800;
+    QTest::newRow("pointer in the middle") << QRect(640, 300, 1, 1) << QPoint(341, 305) << 464;
+    QTest::newRow("left bar: the whole height") << QRect(2, 600, 24, 24) << QPoint(30, 224) << 800;
 }
 
 void tst_PanelWindow::placement()
 {
     QFETCH(QRect, anchor);
     QFETCH(QPoint, expected);
+    QFETCH(int, room);
     QCOMPARE(PanelWindow::placement(QSize(300, 400), anchor, QRect(0, 0, 1280, 800)), expected);
+    QCOMPARE(PanelWindow::roomHeight(PanelWindow::iconArea(anchor, QRect(0, 0, 1280, 800)), QRect(0, 0, 1280, 800)),
+             room);
 }
 
 void tst_PanelWindow::panelStaysNextToItsIcon_data()

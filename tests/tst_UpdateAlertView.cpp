@@ -1,8 +1,11 @@
-#include "platform/Preferences.h"
-#include "updates/RichText.h"
 #include "app/UpdateAlertView.h"
+#include "platform/Preferences.h"
+#include "ui/LinkedTextLabel.h"
+#include "updates/RichText.h"
 #include "updates/UpdateService.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -101,7 +104,7 @@ private Q_SLOTS:
     void noticeSitsBetweenTitleAndButtonsInTheFixedWidth();
     void choicesWriteTheService_data();
     void choicesWriteTheService();
-    void noticeLinksOpenOnlyWebAddresses();
+    void noticeLinksOpenOnlyWebAddressesByPointerOrKeyboard();
     void noticeLoadsNoImage();
     void linksStayLegibleInEitherPalette_data();
     void linksStayLegibleInEitherPalette();
@@ -195,7 +198,7 @@ void tst_UpdateAlertView::choicesWriteTheService()
              downloads ? QList<QUrl>{QUrl(QStringLiteral("https://kelvo.example/ac/Kelvo.zip"))} : QList<QUrl>{});
 }
 
-void tst_UpdateAlertView::noticeLinksOpenOnlyWebAddresses()
+void tst_UpdateAlertView::noticeLinksOpenOnlyWebAddressesByPointerOrKeyboard()
 {
     Pending pending;
     UpdateAlertView alert(*pending.updater);
@@ -204,6 +207,22 @@ void tst_UpdateAlertView::noticeLinksOpenOnlyWebAddresses()
     Q_EMIT notice(alert)->linkActivated(QStringLiteral("file:///etc/passwd"));
     QCOMPARE(pending.opened, QList<QUrl>{notes});
     QVERIFY(pending.updater->showUpdateAlert()); // following a link is no answer
+
+    // From the keyboard: Tab goes from Download to the link in the text (told to assistive technology as the
+    // focused link), Enter opens it, the next Tab goes on to Dismiss.
+    alert.show();
+    QVERIFY(QTest::qWaitForWindowActive(&alert));
+    auto* label = qobject_cast<LinkedTextLabel*>(notice(alert));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(label->focusedLink(), 0);
+    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(label)->focusChild();
+    QVERIFY(link && link->role() == QAccessible::Link && link->state().focused);
+    QCOMPARE(link->text(QAccessible::Name), "the notes");
+    pending.opened.clear();
+    QTest::keyClick(label, Qt::Key_Return);
+    QCOMPARE(pending.opened, QList<QUrl>{notes});
+    QTest::keyClick(label, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), button(alert, QStringLiteral("Dismiss")));
 }
 
 void tst_UpdateAlertView::noticeLoadsNoImage()

@@ -12,12 +12,6 @@ namespace Accessibility {
 
 // Leaves `widget` (a symbol beside a text, a divider) out of the tree that assistive technology reads.
 void hide(QWidget* widget);
-// Reads the label `widget` as a status that reports outcomes: assistive technology presents it as a notification
-// whenever announce() says it has news. Only for labels of a class of Kelvo's own (Qt describes QLabel itself).
-void markStatus(QWidget* widget);
-// Announces `widget`'s text now, as a live region does: an outcome the user waits for, such as devices found or an
-// error.
-void announce(QWidget* widget);
 
 // Set the accessible name or description only when it changes: every setting is an event for assistive technology.
 void setName(QWidget* widget, const QString& name);
@@ -39,12 +33,26 @@ template <class W, class Interface> void describeClass()
     Q_UNUSED(installed)
 }
 
-// A widget read in another role than its class's own (a window, a dialog).
-template <QAccessible::Role Role> class WithRole : public QAccessibleWidget
+// A widget whose children are read without the ones hide() left out.
+class FilteredChildren : public QAccessibleWidget
+{
+public:
+    explicit FilteredChildren(QWidget* widget, QAccessible::Role role = QAccessible::Client);
+
+    int childCount() const override;
+    QAccessibleInterface* child(int index) const override;
+    int indexOfChild(const QAccessibleInterface* child) const override;
+
+private:
+    QList<QWidget*> shownChildren() const;
+};
+
+// A widget read in another role than its class's own (a window, a dialog), its children filtered.
+template <QAccessible::Role Role> class WithRole : public FilteredChildren
 {
 public:
     explicit WithRole(QWidget* widget)
-        : QAccessibleWidget(widget, Role)
+        : FilteredChildren(widget, Role)
     {}
 };
 

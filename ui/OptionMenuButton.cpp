@@ -86,6 +86,15 @@ void OptionMenuButton::setOptions(const QStringList& values, NameFunction name)
     m_values = values;
     m_name = name;
     m_checked = nullptr;
+    m_longestName.clear();
+    int longest = -1;
+    for (const QString& value : values) {
+        const QString shown = name(value);
+        if (const int width = fontMetrics().horizontalAdvance(shown); width > longest) {
+            longest = width;
+            m_longestName = shown;
+        }
+    }
     m_menu->close();
     // Every action and page is a child of the menu: clearing deletes them. No menu holds more than a page's worth
     // of entries, so that adding each (which Qt checks against the ones already there) stays cheap.
@@ -163,6 +172,12 @@ int OptionMenuButton::chevronSize() const
     return qRound(fontMetrics().height() * 0.85);
 }
 
+int OptionMenuButton::widthForEveryOption() const
+{
+    return std::max(sizeHint().width(),
+                    2 * horizontalMargin + fontMetrics().horizontalAdvance(m_longestName) + spacing + chevronSize());
+}
+
 QSize OptionMenuButton::sizeHint() const
 {
     const int textWidth = fontMetrics().horizontalAdvance(text());
@@ -182,6 +197,14 @@ void OptionMenuButton::showMenu()
     }
     m_menu->setMinimumWidth(width());
     m_menu->popup(mapToGlobal(QPoint(0, height())));
+    // The list opens on the current value, as a combo box's does: a screen reader speaks it, and Down goes on from
+    // it. A long list opens on the page that holds it.
+    if (m_checked) {
+        m_menu->setActiveAction(m_checked->parent() == m_menu ? m_checked
+                                                              : static_cast<QMenu*>(m_checked->parent())->menuAction());
+    } else if (const qsizetype index = m_values.indexOf(m_current); index >= 0 && m_values.size() > pageSize) {
+        m_menu->setActiveAction(m_menu->actions().value(index / pageSize));
+    }
     update();
 }
 
@@ -225,19 +248,30 @@ void OptionMenuButton::paintEvent(QPaintEvent*)
     painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
 
     if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        painter.setPen(QPen(focusRingColor(pal), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), cornerRadius, cornerRadius);
+        drawFocusRing(painter, rect(), cornerRadius, pal, fill);
     }
 
-    const int chevron = chevronSize();
-    const QRect chevronRect(width() - horizontalMargin - chevron, (height() - chevron) / 2, chevron, chevron);
+    const QRect chevron = chevronRect();
     const QColor chevronColor = isEnabled() ? secondaryColor(pal) : tertiaryColor(pal);
-    painter.drawPixmap(chevronRect, symbolPixmap(QStringLiteral("chevron.up.chevron.down"), chevronColor, chevron,
-                                                 devicePixelRatioF()));
+    painter.drawPixmap(chevron, symbolPixmap(QStringLiteral("chevron.up.chevron.down"), chevronColor, chevron.width(),
+                                             devicePixelRatioF()));
 
-    const QRect textRect(horizontalMargin, 0, chevronRect.left() - spacing - horizontalMargin, height());
     painter.setPen(pal.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-                     fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width()));
+    painter.drawText(textRect(), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shownText());
+}
+
+QRect OptionMenuButton::chevronRect() const
+{
+    const int chevron = chevronSize();
+    return {width() - horizontalMargin - chevron, (height() - chevron) / 2, chevron, chevron};
+}
+
+QRect OptionMenuButton::textRect() const
+{
+    return {horizontalMargin, 0, chevronRect().left() - spacing - horizontalMargin, height()};
+}
+
+QString OptionMenuButton::shownText() const
+{
+    return fontMetrics().elidedText(text(), Qt::ElideRight, textRect().width());
 }

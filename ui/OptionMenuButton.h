@@ -28,8 +28,12 @@ public:
     void setCurrent(const QString& value, const QString& name);
 
     QMenu* menu() const { return m_menu; }
+    // The current value's name as the closed button shows it: cut with "…" when it does not fit.
+    QString shownText() const;
 
     QSize sizeHint() const override;
+    // The width at which the longest option's name shows whole.
+    int widthForEveryOption() const;
     QSize minimumSizeHint() const override;
 
 Q_SIGNALS:
@@ -43,6 +47,8 @@ protected:
 private:
     void showMenu();
     int chevronSize() const;
+    QRect chevronRect() const;
+    QRect textRect() const;
     void checkCurrent();
     void addOptions(QMenu* menu, qsizetype first, qsizetype end);
 
@@ -51,5 +57,6 @@ private:
     NameFunction m_name = nullptr;
     QList<QAction*> m_actions; // one per value, in the same order; none for a page not yet opened
     QString m_current;
+    QString m_longestName;
     QAction* m_checked = nullptr;
 };

@@ -50,6 +50,12 @@ int largeTitlePixelSize(const QFont& base)
     return std::max(24, 2 * QFontInfo(base).pixelSize());
 }
 
+qreal textScale(const QFont& font)
+{
+    constexpr qreal referencePixels = 13;
+    return std::max(1.0, QFontInfo(font).pixelSize() / referencePixels);
+}
+
 bool isDark(const QPalette& palette)
 {
     return palette.color(QPalette::Window).lightnessF() < 0.5;
@@ -110,9 +116,44 @@ QColor systemBlue(const QPalette& palette)
                       palette.color(QPalette::Window), textContrast);
 }
 
+QColor focusRingColor(const QPalette& palette, const QColor& fill)
+{
+    const QColor window = palette.color(QPalette::Window);
+    const QColor end = isDark(palette) ? QColor(Qt::white) : QColor(Qt::black);
+    const QColor highlight = palette.color(QPalette::Highlight).toRgb();
+    const auto standsOut = [&](const QColor& color) {
+        return contrastRatio(color, window) >= focusContrast && contrastRatio(color, fill) >= focusContrast;
+    };
+    for (int step = 0; step <= 20; ++step) {
+        const QColor shade = blend(end, highlight, step / 20.0);
+        if (standsOut(shade)) {
+            return shade;
+        }
+    }
+    // A fill far from the window on the side the shades move to (a switch that is on, in a dark theme): no shade
+    // stands out from both.
+    return readableOn(primaryColor(palette), window, textContrast);
+}
+
 QColor focusRingColor(const QPalette& palette)
 {
-    return readableOn(palette.color(QPalette::Highlight), palette.color(QPalette::Window), focusContrast);
+    return focusRingColor(palette, palette.color(QPalette::Window));
+}
+
+void drawFocusRing(QPainter& painter, const QRectF& rect, qreal radius, const QPalette& palette, const QColor& fill)
+{
+    const QColor ring = focusRingColor(palette, fill);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(ring, 2));
+    painter.drawRoundedRect(rect.adjusted(1, 1, -1, -1), radius, radius);
+    if (contrastRatio(ring, fill) < focusContrast) {
+        painter.setPen(QPen(palette.color(QPalette::Window), 1));
+        painter.drawRoundedRect(rect.adjusted(2.5, 2.5, -2.5, -2.5), std::max(0.0, radius - 1.5),
+                                std::max(0.0, radius - 1.5));
+    }
+    painter.restore();
 }
 
 qreal contrastRatio(const QColor& a, const QColor& b)

@@ -6,6 +6,7 @@
 #include <QPixmap>
 
 class QLabel;
+class QPainter;
 class QWidget;
 
 // The panel's text styles and colours, derived from the desktop's font and palette so that the panel follows the
@@ -15,6 +16,9 @@ QFont headlineFont(const QFont& base); // the body size, bold
 QFont captionFont(const QFont& base);  // a step smaller than the body
 QFont caption2Font(const QFont& base); // the smallest text
 int largeTitlePixelSize(const QFont& base);
+// How much larger than the panel's reference text `font` is: 1 up to a 13 px font (the default fonts of Linux desktops
+// are 12 to 13 px), in proportion above it. Fixed widths of the panel grow by it, so that larger text is not cut.
+qreal textScale(const QFont& font);
 
 bool isDark(const QPalette& palette);
 
@@ -38,8 +42,15 @@ inline constexpr qreal focusContrast = 3.0;
 qreal contrastRatio(const QColor& a, const QColor& b);
 // `color` moved towards black (or white on a dark background) just far enough to reach `ratio` on `background`.
 QColor readableOn(const QColor& color, const QColor& background, qreal ratio);
-// The colour of a keyboard focus ring: the palette's highlight, at least 3:1 against the window.
-QColor focusRingColor(const QPalette& palette);
+// The colour of a keyboard focus ring drawn on the edge of a control filled with `fill`: the palette's highlight,
+// darkened (or lightened) until it stands at least 3:1 against both the window and the fill. Where no shade of it
+// can, the text colour, which then needs a line of the window's colour between it and the fill (see
+// drawFocusRing).
+QColor focusRingColor(const QPalette& palette, const QColor& fill);
+QColor focusRingColor(const QPalette& palette); // a control without a fill of its own
+// Strokes a 2 px focus ring just inside `rect` (a rounded rectangle of `radius`) around a control filled with
+// `fill`. When the ring's colour cannot stand 3:1 against the fill, a 1 px line of the window's colour parts them.
+void drawFocusRing(QPainter& painter, const QRectF& rect, qreal radius, const QPalette& palette, const QColor& fill);
 
 // `color` at `opacity` over `background`, as one opaque colour.
 QColor blend(const QColor& color, const QColor& background, qreal opacity);

@@ -111,4 +111,8 @@ void SettingsSection::restyle()
 {
     m_header->setFont(headlineFont(font()));
     setTextColor(m_header, primaryColor(palette()));
+    // What stands on the card (links, switches, focus rings) takes the card for its background, to contrast with it.
+    QPalette card = m_card->palette();
+    card.setColor(QPalette::Window, cardColor(palette()));
+    m_card->setPalette(card);
 }

@@ -1,10 +1,10 @@
 #include "ui/TemperatureStepper.h"
 
+#include "model/DeviceCapabilities.h"
 #include "model/ReadingText.h"
 #include "ui/Accessibility.h"
 #include "ui/PanelStyle.h"
 #include "ui/SymbolIcons.h"
-#include "model/DeviceCapabilities.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -55,7 +55,6 @@ QToolButton* makeStepButton(const QString& accessibleName, QWidget* parent)
 {
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
-    button->setIconSize(QSize(iconSize, iconSize));
     button->setAccessibleName(accessibleName);
     // The keyboard reaches the stepper once, as a whole; the buttons are for the pointer.
     button->setFocusPolicy(Qt::NoFocus);
@@ -94,7 +93,6 @@ TemperatureStepper::TemperatureStepper(QWidget* parent)
 
     m_value->setObjectName(QStringLiteral("temperatureValue"));
     m_value->setAlignment(Qt::AlignCenter);
-    m_value->setFixedWidth(valueBoxWidth);
     updateValueFont();
     updateIcons();
 
@@ -140,10 +138,7 @@ void TemperatureStepper::paintEvent(QPaintEvent*)
 {
     if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
         QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(focusRingColor(palette()), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+        drawFocusRing(painter, rect(), 6, palette(), palette().color(QPalette::Window));
     }
 }
 
@@ -183,6 +178,7 @@ void TemperatureStepper::changeEvent(QEvent* event)
         updateIcons();
     } else if (event->type() == QEvent::FontChange) {
         updateValueFont();
+        updateIcons();
     }
     QWidget::changeEvent(event);
 }
@@ -190,8 +186,12 @@ void TemperatureStepper::changeEvent(QEvent* event)
 void TemperatureStepper::updateIcons()
 {
     const QColor color = primaryColor(palette());
-    m_minus->setIcon(symbolIcon(QStringLiteral("minus.circle"), color, iconSize));
-    m_plus->setIcon(symbolIcon(QStringLiteral("plus.circle"), color, iconSize));
+    const int size = qRound(iconSize * textScale(font()));
+    for (QToolButton* button : {m_minus, m_plus}) {
+        button->setIconSize(QSize(size, size));
+    }
+    m_minus->setIcon(symbolIcon(QStringLiteral("minus.circle"), color, size));
+    m_plus->setIcon(symbolIcon(QStringLiteral("plus.circle"), color, size));
 }
 
 // Digits of one width keep the number still while it steps; most desktop fonts have them, the rest borrow the
@@ -205,4 +205,7 @@ void TemperatureStepper::updateValueFont()
         valueFont = fixed;
     }
     m_value->setFont(valueFont);
+    // The box holds two digits and the unit whole, at any font size, so that a step does not move the buttons.
+    const int widest = QFontMetrics(valueFont).horizontalAdvance(QStringLiteral("00°F")) + 2 * focusMargin;
+    m_value->setFixedWidth(std::max(valueBoxWidth, widest));
 }

@@ -2,6 +2,7 @@
 
 #include "ui/PanelStyle.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -9,7 +10,7 @@ namespace {
 constexpr int trackWidth = 32;
 constexpr int trackHeight = 18;
 constexpr int knobInset = 2;
-constexpr int focusMargin = 2; // room for the focus ring around the track
+constexpr int focusMargin = 3; // room for the focus ring around the track, and a line between them
 } // namespace
 
 ToggleSwitch::ToggleSwitch(QWidget* parent)
@@ -24,7 +25,31 @@ ToggleSwitch::ToggleSwitch(QWidget* parent)
 
 QSize ToggleSwitch::sizeHint() const
 {
-    return {trackWidth + 2 * focusMargin, trackHeight + 2 * focusMargin};
+    return trackSize() + QSize(2 * focusMargin, 2 * focusMargin);
+}
+
+// The track grows with the text beside it.
+QSize ToggleSwitch::trackSize() const
+{
+    const qreal scale = textScale(font());
+    return {qRound(trackWidth * scale), qRound(trackHeight * scale)};
+}
+
+// Either position stands out from the background (3:1, as a control's parts must), the off one included.
+QColor ToggleSwitch::trackColorFor(const QPalette& palette, bool on)
+{
+    const QColor window = palette.color(QPalette::Window);
+    const QColor color = on ? palette.color(QPalette::Highlight)
+                            : blend(palette.color(QPalette::WindowText), window, isDark(palette) ? 0.28 : 0.2);
+    return readableOn(color, window, focusContrast);
+}
+
+void ToggleSwitch::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange) {
+        updateGeometry();
+    }
+    QAbstractButton::changeEvent(event);
 }
 
 void ToggleSwitch::nextCheckState()
@@ -40,26 +65,25 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
         painter.setOpacity(0.45);
     }
     const QPalette& pal = palette();
-    const QRectF track(focusMargin, (height() - trackHeight) / 2.0, trackWidth, trackHeight);
-    const qreal radius = trackHeight / 2.0;
+    const QSize size = trackSize();
+    const QRectF track(focusMargin, (height() - size.height()) / 2.0, size.width(), size.height());
+    const qreal radius = size.height() / 2.0;
 
-    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        painter.setPen(QPen(focusRingColor(pal), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
-    }
-
-    QColor trackColor =
-        isChecked() ? pal.color(QPalette::Highlight)
-                    : blend(pal.color(QPalette::WindowText), pal.color(QPalette::Window), isDark(pal) ? 0.28 : 0.2);
+    QColor trackColor = trackColorFor(pal, isChecked());
     if (isDown()) {
         trackColor = trackColor.darker(110);
+    }
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        // Around the track, touching it, or a line apart where its colour is too close to the track's.
+        const int apart = contrastRatio(focusRingColor(pal, trackColor), trackColor) < focusContrast ? 1 : 0;
+        const int out = 2 + apart;
+        drawFocusRing(painter, track.adjusted(-out, -out, out, out), radius + out, pal, trackColor);
     }
     painter.setPen(Qt::NoPen);
     painter.setBrush(trackColor);
     painter.drawRoundedRect(track, radius, radius);
 
-    const qreal knob = trackHeight - 2 * knobInset;
+    const qreal knob = size.height() - 2 * knobInset;
     const qreal x = isChecked() ? track.right() - knobInset - knob : track.left() + knobInset;
     const QRectF knobRect(x, track.top() + knobInset, knob, knob);
     painter.setBrush(QColor(0, 0, 0, 40));

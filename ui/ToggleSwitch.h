@@ -14,11 +14,18 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
+    // The track's colour on `palette`, on or off.
+    static QColor trackColorFor(const QPalette& palette, bool on);
+
 Q_SIGNALS:
     void switchRequested(bool on);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void nextCheckState() override;
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+
+private:
+    QSize trackSize() const;
 };
