@@ -51,7 +51,9 @@ private:
     bool justOpened() const;
 
     Kind m_kind;
-    QRect m_anchor; // where the panel was last opened, in global coordinates; empty while closed
+    QRect m_anchor;            // where the panel was last opened, in global coordinates; empty while closed
+    QPoint m_placedAt;         // where place() put it last
+    int m_compositorMoves = 0; // how many more times sway may be asked to move it back there
     QElapsedTimer m_sinceHidden;
     QElapsedTimer m_sinceOpened;
 };
