@@ -2,10 +2,10 @@
 
 #include "app/PanelWindow.h"
 #include "app/TrayToolTip.h"
-#include "ui/FocusRingStyle.h"
 #include "panel/MenuBarView.h"
 #include "platform/LoginItem.h"
 #include "tray/DesktopTrayHosts.h"
+#include "ui/FocusRingStyle.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -49,6 +49,12 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(QStringLiteral("Quit Kelvo"), this, [] { QCoreApplication::quit(); });
 
+    // With no tray, the window is all there is of Kelvo: closing it quits, or Kelvo would run on unseen.
+    connect(m_panelWindow.get(), &PanelWindow::closedByUser, this, [this] {
+        if (!m_trayIcon) {
+            QCoreApplication::quit();
+        }
+    });
     m_trayLoss.setSingleShot(true);
     m_trayLoss.setInterval(options.trayLossGrace);
     connect(&m_trayLoss, &QTimer::timeout, this, [this] {
@@ -118,7 +124,8 @@ void KelvoApp::syncTray()
 void KelvoApp::updateToolTip()
 {
     if (m_trayIcon) {
-        m_trayIcon->setToolTip(QStringLiteral("Kelvo"), trayToolTipBody(m_service));
+        const TrayToolTip toolTip = TrayToolTip::of(m_service);
+        m_trayIcon->setToolTip(toolTip.title, toolTip.body);
     }
 }
 

@@ -305,6 +305,14 @@ bool PanelWindow::event(QEvent* event)
     return QWidget::event(event);
 }
 
+void PanelWindow::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (m_kind == Kind::Window) {
+        Q_EMIT closedByUser();
+    }
+}
+
 void PanelWindow::hideEvent(QHideEvent* event)
 {
     holdPointer(false);

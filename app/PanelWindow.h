@@ -36,7 +36,12 @@ public:
     // size changes.
     static QPoint placement(const QSize& size, const QRect& area, const QRect& available);
 
+Q_SIGNALS:
+    // The user closed the window (its close button, Alt+F4); a popup is only ever hidden.
+    void closedByUser();
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
