@@ -2,6 +2,7 @@
 
 #include "app/SwayIpc.h"
 #include "app/X11Desktop.h"
+#include "platform/Logging.h"
 #include "ui/Accessibility.h"
 
 #include <QAccessible>
@@ -145,6 +146,7 @@ void PanelWindow::toggleNear(const QRect& anchor)
         if (justOpened()) {
             return; // the second click of a double-click on the icon leaves the panel open
         }
+        qCDebug(lcTray) << "panel: closed by the icon";
         hide();
         return;
     }
@@ -163,6 +165,7 @@ void PanelWindow::openNear(const QRect& anchor)
         winId(); // the native window, made now so that its hints are there before it maps
         X11Desktop::keepOffTaskbars(windowHandle());
     }
+    qCDebug(lcTray) << "panel: opens at" << m_placedAt << "for the anchor" << m_anchor;
     show();
     raise();
     activateWindow();
@@ -289,6 +292,9 @@ bool PanelWindow::event(QEvent* event)
         --m_compositorMoves;
         SwayIpc::moveWindow(winId(), m_placedAt);
     }
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
+        qCDebug(lcTray) << "panel:" << (event->type() == QEvent::WindowActivate ? "activated" : "deactivated");
+    }
     if (m_kind == Kind::Popup) {
         if (event->type() == QEvent::WindowActivate && isVisible()) {
             holdPointer(true);
@@ -297,6 +303,7 @@ bool PanelWindow::event(QEvent* event)
             // away; whether the application really lost it is known once that has settled.
             QTimer::singleShot(0, this, [this] {
                 if (m_kind == Kind::Popup && isVisible() && !isActiveWindow() && !QApplication::activePopupWidget()) {
+                    qCDebug(lcTray) << "panel: closed, another window was activated";
                     hide();
                 }
             });
@@ -328,6 +335,7 @@ void PanelWindow::mousePressEvent(QMouseEvent* event)
     if (m_kind == Kind::Popup && !rect().contains(event->position().toPoint())) {
         event->accept();
         if (!justOpened()) {
+            qCDebug(lcTray) << "panel: closed by a click outside it";
             hide();
         }
         return;
