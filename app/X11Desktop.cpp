@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 namespace {
