@@ -66,6 +66,12 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
         }
     });
 
+    // With no tray, the window is all there is of Kelvo: closing it quits, or Kelvo would run on unseen.
+    connect(m_panelWindow.get(), &PanelWindow::closedByUser, this, [this] {
+        if (!m_trayIcon) {
+            QCoreApplication::quit();
+        }
+    });
     m_trayLoss.setSingleShot(true);
     m_trayLoss.setInterval(options.trayLossGrace);
     connect(&m_trayLoss, &QTimer::timeout, this, [this] {
@@ -141,7 +147,8 @@ void KelvoApp::syncTray()
 void KelvoApp::updateToolTip()
 {
     if (m_trayIcon) {
-        m_trayIcon->setToolTip(QStringLiteral("Kelvo"), trayToolTipBody(m_service));
+        const TrayToolTip toolTip = TrayToolTip::of(m_service);
+        m_trayIcon->setToolTip(toolTip.title, toolTip.body);
     }
 }
 

@@ -1,5 +1,8 @@
 #include "app/PanelWindow.h"
 
+#include "app/SwayIpc.h"
+#include "app/X11Desktop.h"
+#include "platform/Logging.h"
 #include "ui/Accessibility.h"
 
 #include <QAccessible>
@@ -27,6 +30,9 @@ constexpr int reopenGuardMs = 250;
 constexpr int barThickness = 64;
 // The largest icon tray hosts draw: a point a host reports may be anywhere on it.
 constexpr int iconExtent = 32;
+// How often the panel asks sway to put it back where it belongs while placed once; sway answers every request of
+// the window itself by centring it, and a window that keeps moving is not worth chasing.
+constexpr int compositorMoveBudget = 5;
 // Layout requests travel up one widget level per pass; the panel's content is a few levels deep.
 constexpr int layoutPasses = 8;
 // What a window manager's title bar and frame take, for the panel as an ordinary window.
@@ -70,16 +76,16 @@ PanelWindow::Kind usableKind(PanelWindow::Kind kind)
 }
 
 // Not a Qt::Popup: Qt's accessibility bridge leaves popups out of the application's windows, so a screen reader
-// would never find the panel. A frameless tool window behaves as a popup instead: a window manager ignores an
-// activation request for a window it does not manage, so the panel takes the focus itself (bypassing the window
-// manager); it grabs the pointer while open, so that a click elsewhere closes it, and it closes when it loses the
-// activation, which is all a click elsewhere does under XWayland, where the X pointer grab does not reach the
-// compositor's own windows.
+// would never find the panel. A frameless tool window, managed by the window manager, behaves as a popup instead:
+// it asks for the activation when it opens, which every window manager tried grants to a utility window (KWin,
+// Mutter and sway under XWayland among them; a window that bypasses the window manager gets no keyboard there, and
+// sway takes the X focus back from it at once). A click on another window, X or Wayland, then takes the activation
+// away, which closes the panel; a click where no window takes it (a bare X desktop) reaches the panel, which holds
+// the pointer while open.
 Qt::WindowFlags windowFlagsFor(PanelWindow::Kind kind)
 {
-    return kind == PanelWindow::Kind::Popup
-               ? Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint
-               : Qt::WindowFlags(Qt::Window);
+    return kind == PanelWindow::Kind::Popup ? Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                            : Qt::WindowFlags(Qt::Window);
 }
 
 // The screen that holds `anchor`, else the one nearest to it.
@@ -118,9 +124,6 @@ PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize); // the height follows the content
     layout->addWidget(content);
-    if (m_kind == Kind::Popup) {
-        setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu);
-    }
 }
 
 void PanelWindow::setKind(Kind kind)
@@ -131,8 +134,7 @@ void PanelWindow::setKind(Kind kind)
     }
     m_kind = kind;
     setWindowFlags(windowFlagsFor(kind)); // hides the window; its next show makes it anew
-    setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu, kind == Kind::Popup);
-    m_sinceHidden.invalidate(); // not closed by a click: the next click on the icon opens it
+    m_sinceHidden.invalidate();           // not closed by a click: the next click on the icon opens it
 }
 
 bool PanelWindow::justOpened() const
@@ -147,6 +149,7 @@ void PanelWindow::toggleNear(const QRect& anchor)
         if (justOpened()) {
             return; // the second click of a double-click on the icon leaves the panel open
         }
+        qCDebug(lcTray) << "panel: closed by the icon";
         hide();
         return;
     }
@@ -162,6 +165,11 @@ void PanelWindow::openNear(const QRect& anchor)
     limitHeight();
     settleLayout();
     place();
+    if (m_kind == Kind::Popup && !isVisible()) {
+        winId(); // the native window, made now so that its hints are there before it maps
+        X11Desktop::keepOffTaskbars(windowHandle());
+    }
+    qCDebug(lcTray) << "panel: opens at" << m_placedAt << "for the anchor" << m_anchor;
     show();
     raise();
     activateWindow();
@@ -215,8 +223,16 @@ void PanelWindow::place()
     if (!screen) {
         return;
     }
-    const QRect available = screen->availableGeometry();
-    move(placement(size(), iconArea(m_anchor, available), available));
+    const QRect available = X11Desktop::availableGeometry(screen);
+    m_placedAt = placement(size(), iconArea(m_anchor, available), available);
+    m_compositorMoves = compositorMoveBudget;
+    if (m_kind == Kind::Popup && isVisible() && SwayIpc::available()) {
+        SwayIpc::moveWindow(winId(), m_placedAt); // asked by the window itself, sway would centre it again
+    } else {
+        // The geometry, not move(): a window's move() places its frame, and Qt keeps the frame the window had while
+        // it was an ordinary window, so every other opening after a late tray would land that far off.
+        setGeometry(QRect(m_placedAt, size()));
+    }
 }
 
 QRect PanelWindow::iconArea(const QRect& anchor, const QRect& available)
@@ -302,6 +318,15 @@ bool PanelWindow::eventFilter(QObject* watched, QEvent* event)
 
 bool PanelWindow::event(QEvent* event)
 {
+    // sway puts the panel in the middle of the screen when it maps it (and when it changes size): moved back.
+    if (event->type() == QEvent::Move && m_kind == Kind::Popup && isVisible() && pos() != m_placedAt &&
+        SwayIpc::available() && m_compositorMoves > 0) {
+        --m_compositorMoves;
+        SwayIpc::moveWindow(winId(), m_placedAt);
+    }
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
+        qCDebug(lcTray) << "panel:" << (event->type() == QEvent::WindowActivate ? "activated" : "deactivated");
+    }
     if (m_kind == Kind::Popup) {
         if (event->type() == QEvent::WindowActivate && isVisible()) {
             holdPointer(true);
@@ -310,12 +335,21 @@ bool PanelWindow::event(QEvent* event)
             // away; whether the application really lost it is known once that has settled.
             QTimer::singleShot(0, this, [this] {
                 if (m_kind == Kind::Popup && isVisible() && !isActiveWindow() && !QApplication::activePopupWidget()) {
+                    qCDebug(lcTray) << "panel: closed, another window was activated";
                     hide();
                 }
             });
         }
     }
     return QWidget::event(event);
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (m_kind == Kind::Window) {
+        Q_EMIT closedByUser();
+    }
 }
 
 void PanelWindow::hideEvent(QHideEvent* event)
@@ -333,6 +367,7 @@ void PanelWindow::mousePressEvent(QMouseEvent* event)
     if (m_kind == Kind::Popup && !rect().contains(event->position().toPoint())) {
         event->accept();
         if (!justOpened()) {
+            qCDebug(lcTray) << "panel: closed by a click outside it";
             hide();
         }
         return;

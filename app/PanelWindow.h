@@ -39,7 +39,12 @@ public:
     // edge of the screen, or all of it beside an icon in a vertical bar.
     static int roomHeight(const QRect& area, const QRect& available);
 
+Q_SIGNALS:
+    // The user closed the window (its close button, Alt+F4); a popup is only ever hidden.
+    void closedByUser();
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -56,7 +61,9 @@ private:
 
     Kind m_kind;
     QWidget* m_content;
-    QRect m_anchor; // where the panel was last opened, in global coordinates; empty while closed
+    QRect m_anchor;            // where the panel was last opened, in global coordinates; empty while closed
+    QPoint m_placedAt;         // where place() put it last
+    int m_compositorMoves = 0; // how many more times sway may be asked to move it back there
     QElapsedTimer m_sinceHidden;
     QElapsedTimer m_sinceOpened;
 };

@@ -4,17 +4,24 @@
 #include "panel/DisplayNames.h"
 #include "service/SensiboService.h"
 
-QString trayToolTipBody(const SensiboService& service)
+namespace {
+TrayToolTip titled(const QString& state, const QString& more = {})
+{
+    return {QStringLiteral("Kelvo: ") + state, more};
+}
+} // namespace
+
+TrayToolTip TrayToolTip::of(const SensiboService& service)
 {
     if (service.apiKey().isEmpty()) {
-        return QStringLiteral("No API Key Configured");
+        return titled(QStringLiteral("No API Key Configured"));
     }
     const std::optional<SensiboDevice> device = service.selectedDevice();
     if (!device) {
         if (service.errorMessage()) {
-            return *service.errorMessage();
+            return titled(*service.errorMessage());
         }
-        return service.isLoading() ? QStringLiteral("Loading…") : QStringLiteral("No devices found");
+        return titled(service.isLoading() ? QStringLiteral("Loading…") : QStringLiteral("No devices found"));
     }
     QString state = QStringLiteral("Off");
     if (device->acState && device->acState->on) {
@@ -25,9 +32,5 @@ QString trayToolTipBody(const SensiboService& service)
                      targetTemperatureText(*ac.targetTemperature, ac.temperatureUnit.value_or(QStringLiteral("C")));
         }
     }
-    QString body = deviceName(*device) + QStringLiteral(" — ") + state;
-    if (service.errorMessage()) {
-        body += QLatin1Char('\n') + *service.errorMessage(); // a refused change, shown in the panel's footer too
-    }
-    return body;
+    return titled(deviceName(*device) + QStringLiteral(" — ") + state, service.errorMessage().value_or(QString()));
 }

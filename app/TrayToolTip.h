@@ -4,6 +4,12 @@
 
 class SensiboService;
 
-// The tray icon's tooltip body: the selected device and its state ("Living Room — Cool, 22°C"), "Loading…" while
-// the first list loads, the error, or what is missing. The title is always "Kelvo".
-QString trayToolTipBody(const SensiboService& service);
+// The tray icon's tooltip. The title carries the state, because some hosts (LXQt) show only the title: "Kelvo:
+// Living Room — Cool, 22°C", "Kelvo: Loading…", the error, or what is missing. The body adds a refused change's
+// message, shown in the panel's footer too, when a device is shown.
+struct TrayToolTip {
+    QString title;
+    QString body;
+
+    static TrayToolTip of(const SensiboService& service);
+};

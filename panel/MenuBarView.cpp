@@ -338,7 +338,7 @@ void MenuBarView::paintEvent(QPaintEvent* event)
 void MenuBarView::showSettings()
 {
     // A pop-up panel holds the keyboard and mouse: it must go, or the settings window could not be used.
-    if (window()->windowFlags().testFlag(Qt::X11BypassWindowManagerHint)) {
+    if (window()->windowType() == Qt::Tool) {
         closePanel();
     }
     if (m_openSettings) {

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 // A desktop whose tray the test puts up and takes down.
 class FakeTrayIcon : public TrayIcon
@@ -44,6 +45,8 @@ private Q_SLOTS:
     void noticeCheckWaitsForTheFirstLoad();
     void withoutATrayThePanelOpensAsAWindow();
     void trayAppearingLateTurnsTheWindowIntoAPopup();
+    void toolTipTitleTellsTheState_data();
+    void toolTipTitleTellsTheState();
     void settingsWindowIsCreatedOnceAndBroughtForward();
 
 private:
@@ -140,6 +143,14 @@ void tst_KelvoApp::withoutATrayThePanelOpensAsAWindow()
     QTRY_VERIFY(app.launchTaskFinished()); // no key: no load, then the notice check
     QCOMPARE(m_cloud->requests().size(), 0);
     QCOMPARE(m_site->requests().size(), 1);
+
+    // The window is all there is of Kelvo: closing it quits.
+    QTimer hangGuard;
+    hangGuard.setSingleShot(true);
+    connect(&hangGuard, &QTimer::timeout, this, [] { QCoreApplication::exit(1); });
+    hangGuard.start(10000);
+    QTimer::singleShot(0, &app.panelWindow(), &QWidget::close);
+    QCOMPARE(QCoreApplication::exec(), 0);
 }
 
 void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
@@ -164,7 +175,7 @@ void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
     QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Popup);
     QVERIFY(!app.panelWindow().isVisible());
     QVERIFY(!icon->icon.isNull());
-    QCOMPARE(icon->toolTip, QStringLiteral("Kelvo|No API Key Configured"));
+    QCOMPARE(icon->toolTip, QStringLiteral("Kelvo: No API Key Configured|"));
 
     QVERIFY(!icon->menu.isEmpty());
     QCOMPARE(icon->menu.first().label, QStringLiteral("No API Key Configured")); // the host draws the same menu
@@ -192,6 +203,43 @@ void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
     QVERIFY(!app.trayIcon());
     QTRY_COMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
     QTRY_VERIFY(app.panelWindow().isVisible());
+}
+
+void tst_KelvoApp::toolTipTitleTellsTheState_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("cloudStatus");
+    QTest::addColumn<QString>("toolTip"); // title|body: hosts such as LXQt show only the title
+    QTest::newRow("no key") << QString() << 200 << "Kelvo: No API Key Configured|";
+    QTest::newRow("a device") << "test-key" << 200 << "Kelvo: Living Room — Cool, 22°C|";
+    QTest::newRow("the load fails") << "test-key" << 500 << "Kelvo: Server error (500)|";
+}
+
+void tst_KelvoApp::toolTipTitleTellsTheState()
+{
+    QFETCH(QString, key);
+    QFETCH(int, cloudStatus);
+    QFETCH(QString, toolTip);
+    if (!key.isEmpty()) {
+        Preferences(m_dir->path()).setText(QStringLiteral("sensiboAPIKey"), key);
+    }
+    if (cloudStatus != 200) {
+        FakeHttpServer::Response failure;
+        failure.status = cloudStatus;
+        m_cloud->overrideDeviceList(failure);
+    }
+    KelvoOptions withTray = options();
+    withTray.trayAvailable.reset();
+    withTray.trayHosts = [] {
+        auto hosts = std::make_unique<FakeTrayHosts>();
+        hosts->setKind(TrayHosts::Kind::StatusNotifier);
+        return hosts;
+    };
+    KelvoApp app(withTray);
+    app.start();
+    auto* icon = qobject_cast<FakeTrayIcon*>(app.trayIcon());
+    QVERIFY(icon);
+    QTRY_COMPARE(icon->toolTip, toolTip);
 }
 
 void tst_KelvoApp::settingsWindowIsCreatedOnceAndBroughtForward()

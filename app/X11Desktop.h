@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QRect>
+
+class QScreen;
+class QWindow;
+
+// What Kelvo asks of an X11 desktop beyond what Qt offers: the room the docks (panel bars) keep on each monitor, and
+// keeping the panel out of taskbars. Elsewhere it answers Qt's own values and does nothing.
+class X11Desktop
+{
+public:
+    // A dock's _NET_WM_STRUT_PARTIAL (the left, right, top and bottom widths, then the start and end of each along
+    // its edge), or its older _NET_WM_STRUT (the four widths alone: the whole edge).
+    using Strut = QList<quint32>;
+
+    // The screen's available geometry: Qt's, less what the docks keep on that screen. Qt takes it from
+    // _NET_WORKAREA, one rectangle for all monitors, which cannot leave out a bar at an edge between two monitors;
+    // without a window manager there is no work area at all.
+    static QRect availableGeometry(QScreen* screen);
+    // `available`, on `screen`, less the parts of the screen the struts keep, in a root window of `root` size.
+    static QRect withStruts(const QRect& screen, QRect available, const QList<Strut>& struts, const QSize& root);
+    // Asks the window manager to leave the window out of taskbars and pagers; call it before the window is shown.
+    static void keepOffTaskbars(QWindow* window);
+};
