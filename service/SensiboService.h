@@ -2,6 +2,7 @@
 
 #include "model/Records.h"
 #include "platform/CancelToken.h"
+#include "service/DeviceFeatures.h"
 #include "service/SensiboClient.h"
 
 #include <QCoroTask>
@@ -84,6 +85,10 @@ public:
     // Changes one setting of the selected device: locally at once, then at the cloud.
     QCoro::Task<> updateACState(ACSetting setting, ACValue value);
 
+    // The selected device's timer, Climate React and history, fetched when the panel shows it.
+    DeviceFeatures& features() { return m_features; }
+    const DeviceFeatures& features() const { return m_features; }
+
     // For tests: the pause between refreshes.
     void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }
     // For tests: how long one request may stay silent, and how long it may take in all.
@@ -101,6 +106,8 @@ Q_SIGNALS:
     void useMonochromeIconsChanged();
 
 private:
+    friend class DeviceFeatures; // its changes report to the same error line, through the same client
+
     QCoro::Task<> fetchDevices(CancelToken cancel);
     static QCoro::Task<> refreshLoop(QPointer<SensiboService> service, CancelToken cancel,
                                      std::chrono::milliseconds interval);
@@ -125,4 +132,5 @@ private:
     std::optional<CancelToken> m_refreshTask;
     bool m_hasStartedInitialLoad = false;
     std::chrono::milliseconds m_refreshInterval = defaultRefreshInterval;
+    DeviceFeatures m_features{*this};
 };
