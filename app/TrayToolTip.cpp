@@ -1,5 +1,6 @@
 #include "app/TrayToolTip.h"
 
+#include "model/ExtrasText.h"
 #include "model/ReadingText.h"
 #include "panel/DisplayNames.h"
 #include "service/SensiboService.h"
@@ -24,6 +25,9 @@ QString trayToolTipBody(const SensiboService& service)
             state += QStringLiteral(", ") +
                      targetTemperatureText(*ac.targetTemperature, ac.temperatureUnit.value_or(QStringLiteral("C")));
         }
+    }
+    if (const auto timer = service.features().timer()) {
+        state += QStringLiteral(", ") + timerShortText(*timer, service.features().now());
     }
     QString body = deviceName(*device) + QStringLiteral(" — ") + state;
     if (service.errorMessage()) {

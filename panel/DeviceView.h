@@ -9,14 +9,15 @@
 class ClimateControls;
 class DevicePicker;
 class ElidedLabel;
+class HistoryChart;
 class QLabel;
 class QToolButton;
 class SensiboService;
 class UpdateService;
 
 // The panel's content while there are devices: the update line, the selected device's name (or a picker) with its
-// readings, the climate controls, and the footer with the last error and the refresh, settings and quit buttons.
-// Like every view it keeps no device state: sync() reads the services whenever they change.
+// readings and the room's last day, the climate controls, and the footer with the last error and the refresh, settings
+// and quit buttons. Like every view it keeps no device state: sync() reads the services whenever they change.
 class DeviceView : public QWidget
 {
     Q_OBJECT
@@ -36,6 +37,7 @@ public Q_SLOTS:
 protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildUpdateLine();
@@ -45,6 +47,10 @@ private:
     QToolButton* footerButton(const QString& objectName, const QString& tooltip);
 
     void syncReadings(const std::optional<SensiboDevice>& device);
+    void syncHistory(const std::optional<SensiboDevice>& device);
+    // The panel opened on the selected device, or another one was chosen while it is open: its timer, Climate React
+    // and history are fetched where they are not fresh.
+    void showSelectedDevice();
     void restyle();
 
     SensiboService& m_service;
@@ -68,6 +74,7 @@ private:
     QWidget* m_connectionStatus = nullptr;
     QLabel* m_statusDot = nullptr;
     QLabel* m_statusText = nullptr;
+    HistoryChart* m_historyChart = nullptr;
     ClimateControls* m_controls = nullptr;
     ElidedLabel* m_footerError = nullptr;
     QToolButton* m_refreshButton = nullptr;

@@ -1,12 +1,12 @@
 #include "app/PanelWindow.h"
-#include "ui/SettingsSection.h"
 #include "app/SettingsView.h"
 #include "panel/MenuBarView.h"
-#include "ui/OptionMenuButton.h"
-#include "ui/PanelStyle.h"
-#include "ui/TemperatureStepper.h"
 #include "platform/LoginItem.h"
 #include "tests/support/CloudFixture.h"
+#include "ui/OptionMenuButton.h"
+#include "ui/PanelStyle.h"
+#include "ui/SettingsSection.h"
+#include "ui/TemperatureStepper.h"
 #include "updates/UpdateService.h"
 
 #include <QAccessible>
@@ -98,7 +98,12 @@ QWidget* tst_Accessibility::open(const QString& window)
         m_panel =
             std::make_unique<PanelWindow>(new MenuBarView(*m_service, *m_updater, [] {}), PanelWindow::Kind::Popup);
         m_panel->openNear(QRect(700, 0, 24, 24));
-        return QTest::qWaitFor([this] { return !m_service->isLoading(); }, 10000) ? m_panel.get() : nullptr;
+        // The room's last day comes after the devices, when the panel shows one.
+        const auto ready = [this] {
+            const QWidget* chart = m_panel->findChild<QWidget*>("historyChart");
+            return !m_service->isLoading() && chart && chart->isVisible();
+        };
+        return QTest::qWaitFor(ready, 10000) ? m_panel.get() : nullptr;
     }
     m_settings = std::make_unique<SettingsView>(*m_service, *m_updater, m_fixture->preferences, nullptr,
                                                 SettingsView::About{"Ada Maker", QUrl("https://maker.example"), {}, {}},
@@ -119,7 +124,10 @@ void tst_Accessibility::everyControlIsNamedWithItsRoleAndValue_data()
                                   {QAccessible::StaticText, "^Room temperature \\d+°C$", ""},
                                   {QAccessible::StaticText, "^Humidity \\d+%$", ""},
                                   {QAccessible::StaticText, "^Online$", ""},
+                                  {QAccessible::Chart, "^Room temperature, last 24 hours: \\d+ to \\d+°C, now \\d+°C$",
+                                   ""},
                                   {QAccessible::CheckBox, "^Power$", ""},
+                                  {QAccessible::ComboBox, "^Timer$", "^Off in…$"},
                                   {QAccessible::ComboBox, "^Mode$", "^Cool$"},
                                   {QAccessible::SpinBox, "^Temp$", "^22°C$"},
                                   {QAccessible::ComboBox, "^Fan$", "."},
