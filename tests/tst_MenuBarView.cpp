@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void appearingStartsTheFirstLoad();
     void escapeClosesThePanel();
     void heightFollowsTheContent();
+    void roomsLastDayShowsOnlyOnceItCame();
     void tabFollowsTheScreenAndABorderFramesThePanel();
 
 private:
@@ -127,6 +129,7 @@ void tst_MenuBarView::load(const QJsonArray& devices)
     // The appearance started the first load and the periodic refresh, which loads at once: let both end.
     QCoro::waitFor(m_service->initialLoad());
     QTRY_VERIFY(!m_service->isLoading());
+    QTRY_VERIFY(m_service->features().history()); // the room's last day, asked for as the panel showed the device
     m_fixture->cloud.clearRequests();
 }
 
@@ -499,6 +502,32 @@ void tst_MenuBarView::heightFollowsTheContent()
             QVERIFY2(row->height() >= row->minimumSizeHint().height(), qPrintable(row->objectName()));
         }
     }
+}
+
+// The panel shows the device at once and the chart only once the room's last day came; a failed one is asked for
+// again at the next opening a minute on.
+void tst_MenuBarView::roomsLastDayShowsOnlyOnceItCame()
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(22, 0), QTimeZone::utc());
+    m_service->features().setClock([&now] { return now; });
+    FakeHttpServer::Response refusal = failure(503);
+    m_fixture->cloud.overrideEndpoint(FakeSensiboCloud::Endpoint::History, refusal, 1);
+    m_fixture->cloud.setDevices({FakeSensiboCloud::makeDevice("abc123", "Living Room")});
+    m_service->setApiKey("test-key");
+    QCoro::waitFor(m_service->fetchDevices());
+    createView();
+    m_window->show();
+    QCOMPARE(visibleState(), "deviceView");
+    QTRY_COMPARE(m_fixture->cloud.requestCount(FakeSensiboCloud::Endpoint::History), 1);
+    QTRY_COMPARE(m_fixture->cloud.requestCount(FakeSensiboCloud::Endpoint::DeviceDetails), 1);
+    QVERIFY(!shows("historyChart"));
+    QVERIFY(!m_service->errorMessage()); // nothing the user asked for failed
+
+    now = now.addSecs(61);
+    m_window->hide();
+    m_window->show();
+    QTRY_VERIFY(shows("historyChart"));
+    QVERIFY(find("historyChart")->accessibleName().startsWith("Room temperature, last 24 hours: "));
 }
 
 QTEST_MAIN(tst_MenuBarView)

@@ -1,4 +1,5 @@
 #include "app/TrayMenuModel.h"
+#include "app/TrayToolTip.h"
 #include "panel/ClimateControls.h"
 #include "tests/support/CloudFixture.h"
 
@@ -217,6 +218,9 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
         }
     }
     QCOMPARE(render(model.items()), lines);
+    if (lines.join('|').contains("Timer: off in 1 h 12 min")) {
+        QCOMPARE(trayToolTipBody(*service), "Living Room — Cool, 22°C, off in 1 h 12 min"); // the tooltip says it too
+    }
 
     if (service->selectedDevice()) {
         // The rows shown are the panel's.
