@@ -265,6 +265,8 @@ void ClimateControls::syncTimer(const ACState& state, const QPalette& pal)
     if (m_timerText->text() != text) {
         m_timerText->setText(text);
     }
+    // The keyboard stays in the row when its control changes under it (hiding the one it is on would move it on).
+    const bool focusInRow = m_timerMenu->hasFocus() || m_cancelTimerButton->hasFocus();
     m_timerBox->setVisible(!timer);
     m_cancelTimerButton->setVisible(timer.has_value());
     // As tall with either control, so that the rows below stay where they are when a timer is set or ends.
@@ -272,11 +274,8 @@ void ClimateControls::syncTimer(const ACState& state, const QPalette& pal)
         std::max(m_timerMenu->sizeHint().height(), m_cancelTimerButton->sizeHint().height()));
     m_cancelTimerButton->setIcon(symbolIcon(QStringLiteral("xmark.circle"), secondaryColor(pal), iconSize));
     m_timerMenu->setCurrent(QString(), timerMenuText(state.on));
-    // The keyboard stays in the row when its control changes under it.
-    if (timer && m_timerMenu->hasFocus()) {
-        m_cancelTimerButton->setFocus();
-    } else if (!timer && m_cancelTimerButton->hasFocus()) {
-        m_timerMenu->setFocus();
+    if (focusInRow && m_timerRow.widget->isVisible()) {
+        (timer ? static_cast<QWidget*>(m_cancelTimerButton) : m_timerMenu)->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -498,7 +498,11 @@ void tst_ClimateControls::timerRowSetsCountsDownCancelsAndPutsBackARefusal()
     QCOMPARE(menu->text(), "Off in…");
     QVERIFY(!cancel->isVisible());
 
+    m_controls->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_controls.get()));
+    menu->setFocus();
     act("timerMenu", "1 h");
+    QVERIFY(cancel->hasFocus()); // the keyboard stays in the row
     const QDateTime due = now.addSecs(3600);
     const QString shown = "Turns off at " + clockText(due) + ", in 1 h";
     QCOMPARE(text->text(), shown); // at once, before the cloud answers
@@ -514,9 +518,9 @@ void tst_ClimateControls::timerRowSetsCountsDownCancelsAndPutsBackARefusal()
     QVERIFY2(text->text().endsWith(", in 30 min"), qPrintable(text->text()));
 
     m_fixture->cloud.clearRequests();
-    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTest::keyClick(cancel, Qt::Key_Space);
     QCOMPARE(text->text(), "Timer");
-    QVERIFY(menu->isVisible());
+    QVERIFY(menu->isVisible() && menu->hasFocus());
     QTRY_COMPARE(m_fixture->cloud.requests().size(), 2);
     QCOMPARE(m_fixture->cloud.requests().first().method, "DELETE");
     QCOMPARE(m_fixture->cloud.device("abc123")["timer"], QJsonValue(QJsonValue::Null));
