@@ -90,6 +90,7 @@ KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
           &SensiboService::errorMessageChanged, &SensiboService::apiKeyChanged}) {
         connect(&m_service, signal, this, &KelvoApp::updateToolTip);
     }
+    connect(&m_service.features(), &DeviceFeatures::extrasChanged, this, &KelvoApp::updateToolTip);
 }
 
 KelvoApp::~KelvoApp() = default;

@@ -1,6 +1,7 @@
 #include "app/TrayMenuModel.h"
 
 #include "model/DeviceCapabilities.h"
+#include "model/ExtrasText.h"
 #include "model/ReadingText.h"
 #include "panel/ClimateRows.h"
 #include "service/SensiboService.h"
@@ -73,6 +74,7 @@ TrayMenuModel::TrayMenuModel(SensiboService& service, Actions actions, QObject* 
           &SensiboService::isLoadingChanged, &SensiboService::errorMessageChanged}) {
         connect(&m_service, signal, this, &TrayMenuModel::sync);
     }
+    connect(&m_service.features(), &DeviceFeatures::extrasChanged, this, &TrayMenuModel::sync);
     m_items = build();
 }
 
@@ -145,6 +147,7 @@ QList<TrayMenuItem> TrayMenuModel::deviceEntries() const
                 power.toggle = TrayMenuItem::Toggle::Check;
                 power.checked = state.on;
                 controls.append(power);
+                controls.append(extrasEntries(state));
             } else {
                 controls.append(row.setting == ACSetting::TargetTemperature ? temperatureEntry(row, unit)
                                                                             : rowEntry(row));
@@ -219,4 +222,36 @@ TrayMenuItem TrayMenuModel::temperatureEntry(const ClimateRow& row, const QStrin
         item.children.append(step);
     }
     return item;
+}
+
+// The timer: "Off in…" (or "On in…") opening the lengths to choose from, or while one is set "Timer: off in 1 h
+// 12 min" opening "Cancel Timer". Then Climate React, checked while it is on. Like the rows, each stays in the menu
+// while it does not apply, only not shown.
+QList<TrayMenuItem> TrayMenuModel::extrasEntries(const ACState& state) const
+{
+    const DeviceFeatures& features = m_service.features();
+    TrayMenuItem timer;
+    timer.key = QStringLiteral("timer");
+    timer.visible = features.offersTimer();
+    if (const auto set = features.timer()) {
+        timer.label = QStringLiteral("Timer: ") + timerShortText(*set, features.now());
+        timer.children.append(appEntry(timer.key + QStringLiteral("/cancel"), QStringLiteral("Cancel Timer"),
+                                       [this] { m_service.features().cancelTimer(); }));
+    } else {
+        timer.label = timerMenuText(state.on);
+        for (const int minutes : timerChoices) {
+            timer.children.append(
+                appEntry(timer.key + QLatin1Char('/') + QString::number(minutes), durationText(minutes),
+                         [this, on = !state.on, minutes] { m_service.features().setTimer(on, minutes); }));
+        }
+    }
+
+    const std::optional<SmartMode> climateReact = features.climateReact();
+    TrayMenuItem react = appEntry(
+        QStringLiteral("climateReact"), QStringLiteral("Climate React"),
+        [this, enable = !(climateReact && climateReact->enabled)] { m_service.features().setClimateReact(enable); });
+    react.visible = climateReact.has_value();
+    react.toggle = TrayMenuItem::Toggle::Check;
+    react.checked = climateReact && climateReact->enabled;
+    return {timer, react};
 }

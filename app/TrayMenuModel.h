@@ -7,13 +7,15 @@
 #include <functional>
 
 class SensiboService;
+struct ACState;
 struct ClimateRow;
 
 // What Kelvo's tray menu holds, built from the device service by the panel's own rules, so that the air conditioner
-// can be run from the menu alone: the selected device's room and readings, Power, the rows the panel shows for the
-// current mode as submenus of choices, the device choice, then Open Kelvo, Settings... and Quit Kelvo. Without a key,
-// while the first list loads and after a failed one it says what the panel says. A choice is the panel's own
-// service call. The tree is made anew whenever the service changes; itemsChanged() says when it shows something new.
+// can be run from the menu alone: the selected device's room and readings, Power, the timer and Climate React, the
+// rows the panel shows for the current mode as submenus of choices, the device choice, then Open Kelvo, Settings... and
+// Quit Kelvo. Without a key, while the first list loads and after a failed one it says what the panel says. A choice is
+// the panel's own service call. The tree is made anew whenever the service changes; itemsChanged() says when it shows
+// something new.
 class TrayMenuModel : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,7 @@ private:
     QList<TrayMenuItem> deviceEntries() const;
     TrayMenuItem rowEntry(const ClimateRow& row) const;
     TrayMenuItem temperatureEntry(const ClimateRow& row, const QString& unit) const;
+    QList<TrayMenuItem> extrasEntries(const ACState& state) const;
     TrayMenuItem appEntry(const QString& key, const QString& label, const std::function<void()>& action) const;
 
     SensiboService& m_service;

@@ -1,5 +1,6 @@
 #include "app/TrayToolTip.h"
 
+#include "model/ExtrasText.h"
 #include "model/ReadingText.h"
 #include "panel/DisplayNames.h"
 #include "service/SensiboService.h"
@@ -31,6 +32,9 @@ TrayToolTip TrayToolTip::of(const SensiboService& service)
             state += QStringLiteral(", ") +
                      targetTemperatureText(*ac.targetTemperature, ac.temperatureUnit.value_or(QStringLiteral("C")));
         }
+    }
+    if (const auto timer = service.features().timer()) {
+        state += QStringLiteral(", ") + timerShortText(*timer, service.features().now());
     }
     return titled(deviceName(*device) + QStringLiteral(" — ") + state, service.errorMessage().value_or(QString()));
 }

@@ -227,6 +227,34 @@ constexpr auto fieldsOf(std::type_identity<ACStateResult>)
     return std::tuple(&ACStateResult::acState);
 }
 
+constexpr auto fieldsOf(std::type_identity<DeviceTimer>)
+{
+    return std::tuple(&DeviceTimer::isEnabled, &DeviceTimer::acState, &DeviceTimer::targetTimeSecondsFromNow,
+                      &DeviceTimer::targetTime);
+}
+
+constexpr auto fieldsOf(std::type_identity<SmartMode>)
+{
+    return std::tuple(&SmartMode::enabled, &SmartMode::type, &SmartMode::lowTemperatureThreshold,
+                      &SmartMode::highTemperatureThreshold, &SmartMode::lowTemperatureState,
+                      &SmartMode::highTemperatureState);
+}
+
+constexpr auto fieldsOf(std::type_identity<DeviceDetails>)
+{
+    return std::tuple(&DeviceDetails::timer, &DeviceDetails::smartMode);
+}
+
+constexpr auto fieldsOf(std::type_identity<MeasurementPoint>)
+{
+    return std::tuple(&MeasurementPoint::time, &MeasurementPoint::value);
+}
+
+constexpr auto fieldsOf(std::type_identity<MeasurementHistory>)
+{
+    return std::tuple(&MeasurementHistory::temperature, &MeasurementHistory::humidity);
+}
+
 template <typename Payload> constexpr auto fieldsOf(std::type_identity<SensiboResponse<Payload>>)
 {
     return std::tuple(&SensiboResponse<Payload>::status, &SensiboResponse<Payload>::result);
@@ -242,6 +270,7 @@ concept Record = requires
 
 template <typename T> struct IsOptional : std::false_type {};
 template <typename T> struct IsOptional<std::optional<T>> : std::true_type {};
+template <typename T> struct IsOptional<Tolerant<T>> : std::true_type {};
 
 template <typename Pointer> struct MemberType;
 template <typename Class, typename Member> struct MemberType<Member Class::*> {
@@ -724,6 +753,31 @@ private:
         return read(value, type, path, out.emplace());
     }
 
+    // A tolerant field always fits: a value that does not is dropped and only marked unreadable.
+    template <typename T> bool readField(od::value& value, const Path& path, Tolerant<T>& out)
+    {
+        od::json_type type{};
+        if (!check(value.type().get(type), value)) {
+            return false;
+        }
+        out = Tolerant<T>{};
+        if (type == od::json_type::null) {
+            out.kind = Tolerant<T>::Kind::Null;
+            return readNull(value);
+        }
+        if (read(value, type, path, out.value)) {
+            out.kind = Tolerant<T>::Kind::Present;
+            return true;
+        }
+        if (failed()) {
+            return false;
+        }
+        out.value = T{};
+        out.kind = Tolerant<T>::Kind::Unreadable;
+        m_error.clear();
+        return true;
+    }
+
     // Reads the value of the field the key names, if it names one; returns the field's index, or -1.
     template <Record R, std::size_t... I>
     int readKnownField(std::string_view key, od::value& value, const Path& path, R& out, bool& fits,
@@ -912,4 +966,14 @@ Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body)
 Decoded<ACStateResponse> decodeACStateResponse(const QByteArray& body)
 {
     return decodeAnswer<ACStateResult>(body);
+}
+
+Decoded<DeviceDetailsResponse> decodeDeviceDetailsResponse(const QByteArray& body)
+{
+    return decodeAnswer<DeviceDetails>(body);
+}
+
+Decoded<HistoryResponse> decodeHistoryResponse(const QByteArray& body)
+{
+    return decodeAnswer<MeasurementHistory>(body);
 }

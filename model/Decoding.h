@@ -10,8 +10,7 @@
 
 // The outcome of decoding an answer: the record, or a description that names where and what went wrong, for
 // example "result[0].acState.targetTemperature: expected an integer, found 22.5". Users read these descriptions.
-template <typename T>
-class Decoded
+template <typename T> class Decoded
 {
 public:
     static Decoded success(T value) { return Decoded(std::move(value), {}); }
@@ -26,8 +25,7 @@ private:
     Decoded(std::optional<T> value, QString error)
         : m_value(std::move(value))
         , m_error(std::move(error))
-    {
-    }
+    {}
 
     std::optional<T> m_value;
     QString m_error;
@@ -35,9 +33,15 @@ private:
 
 using DeviceListResponse = SensiboResponse<QList<SensiboDevice>>;
 using ACStateResponse = SensiboResponse<ACStateResult>;
+using DeviceDetailsResponse = SensiboResponse<DeviceDetails>;
+using HistoryResponse = SensiboResponse<MeasurementHistory>;
 
 // Strict decoding of an answer's body: a missing or null required field, a value of the wrong JSON type (optional
 // field or not; a number with a fraction where an integer belongs) fails the whole answer; a missing or null
 // optional field is absent; keys Kelvo does not know are ignored; real fields accept integers.
 Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body);
 Decoded<ACStateResponse> decodeACStateResponse(const QByteArray& body);
+// The details of one device and a room's history. Their parts are Tolerant: one that does not fit is marked
+// unreadable instead of failing the answer.
+Decoded<DeviceDetailsResponse> decodeDeviceDetailsResponse(const QByteArray& body);
+Decoded<HistoryResponse> decodeHistoryResponse(const QByteArray& body);

@@ -129,6 +129,95 @@ struct ACStateResult {
     bool operator==(const ACStateResult&) const = default;
 };
 
+// A field read without failing its answer, for a feature the panel can do without: whether the answer left the key
+// out, held null there, a value that fits, or one that does not (which is then dropped).
+template <typename T> struct Tolerant {
+    enum class Kind { Missing, Null, Present, Unreadable };
+
+    Kind kind = Kind::Missing;
+    T value{}; // with Present
+
+    bool present() const { return kind == Kind::Present; }
+    bool operator==(const Tolerant&) const = default;
+};
+
+// A timer set on a device: the state it applies when it fires. targetTime is UTC without a zone suffix
+// ("2026-12-08T23:30:00"); targetTimeSecondsFromNow is counted from when the cloud answered, negative once past.
+struct DeviceTimer {
+    enum class CodingKeys { isEnabled, acState, targetTimeSecondsFromNow, targetTime };
+    static constexpr std::array<const char*, 4> keys{"isEnabled", "acState", "targetTimeSecondsFromNow", "targetTime"};
+
+    bool isEnabled = false;
+    ACState acState;
+    std::optional<double> targetTimeSecondsFromNow;
+    std::optional<QString> targetTime;
+
+    bool operator==(const DeviceTimer&) const = default;
+};
+
+// Climate React, the cloud's own thermostat: below the low threshold it applies the low state, above the high one
+// the high state. Thresholds are degrees Celsius (percent when the type is "humidity").
+struct SmartMode {
+    enum class CodingKeys {
+        enabled,
+        type,
+        lowTemperatureThreshold,
+        highTemperatureThreshold,
+        lowTemperatureState,
+        highTemperatureState
+    };
+    static constexpr std::array<const char*, 6> keys{"enabled",
+                                                     "type",
+                                                     "lowTemperatureThreshold",
+                                                     "highTemperatureThreshold",
+                                                     "lowTemperatureState",
+                                                     "highTemperatureState"};
+
+    bool enabled = false;
+    std::optional<QString> type;
+    std::optional<double> lowTemperatureThreshold;
+    std::optional<double> highTemperatureThreshold;
+    std::optional<ACState> lowTemperatureState;
+    std::optional<ACState> highTemperatureState;
+
+    bool operator==(const SmartMode&) const = default;
+};
+
+// The answer to the details request of one device (fields=timer,smartMode). Each part is read on its own, so that a
+// timer the cloud describes badly hides the timer and nothing else.
+struct DeviceDetails {
+    enum class CodingKeys { timer, smartMode };
+    static constexpr std::array<const char*, 2> keys{"timer", "smartMode"};
+
+    Tolerant<DeviceTimer> timer;
+    Tolerant<SmartMode> smartMode;
+
+    bool operator==(const DeviceDetails&) const = default;
+};
+
+// One reading of a room's history: "2026-12-08T10:00:00Z" and the value (degrees Celsius or percent).
+struct MeasurementPoint {
+    enum class CodingKeys { time, value };
+    static constexpr std::array<const char*, 2> keys{"time", "value"};
+
+    QString time;
+    double value = 0;
+
+    bool operator==(const MeasurementPoint&) const = default;
+};
+
+// The answer to the history request: the readings of the last days, oldest first, about one every 90 s. A humidity
+// list that does not fit leaves the temperatures.
+struct MeasurementHistory {
+    enum class CodingKeys { temperature, humidity };
+    static constexpr std::array<const char*, 2> keys{"temperature", "humidity"};
+
+    Tolerant<QList<MeasurementPoint>> temperature;
+    Tolerant<QList<MeasurementPoint>> humidity;
+
+    bool operator==(const MeasurementHistory&) const = default;
+};
+
 // The envelope of every answer. The status word must be present, but its value is never looked at.
 template <typename Payload> struct SensiboResponse {
     enum class CodingKeys { status, result };

@@ -1,5 +1,6 @@
 #include "panel/ClimateControls.h"
 
+#include "model/ExtrasText.h"
 #include "panel/ClimateRows.h"
 #include "panel/DisplayNames.h"
 #include "service/SensiboService.h"
@@ -13,9 +14,11 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <limits>
+#include <algorithm>
 
 namespace {
 constexpr int iconBoxWidth = 20;
@@ -33,6 +36,8 @@ ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QW
     , m_swingMenu(new OptionMenuButton)
     , m_horizontalSwingMenu(new OptionMenuButton)
     , m_lightSwitch(new ToggleSwitch)
+    , m_timerMenu(new OptionMenuButton)
+    , m_climateReactSwitch(new ToggleSwitch)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 12);
@@ -45,8 +50,14 @@ ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QW
     m_swingMenu->setObjectName(QStringLiteral("swingMenu"));
     m_horizontalSwingMenu->setObjectName(QStringLiteral("horizontalSwingMenu"));
     m_lightSwitch->setObjectName(QStringLiteral("lightSwitch"));
+    m_timerMenu->setObjectName(QStringLiteral("timerMenu"));
+    m_climateReactSwitch->setObjectName(QStringLiteral("climateReactSwitch"));
 
+    // Built top to bottom, so that Tab goes through the controls in the order they stand.
     m_powerRow = addRow(QStringLiteral("powerRow"), climateRowLabel(ACSetting::Power), m_powerSwitch, false);
+    m_timerRow = addTimerRow();
+    m_climateReactRow =
+        addRow(QStringLiteral("climateReactRow"), QStringLiteral("Climate React"), m_climateReactSwitch, false);
     m_modeRow = addRow(QStringLiteral("modeRow"), climateRowLabel(ACSetting::Mode), m_modeMenu, true);
     m_temperatureRow =
         addRow(QStringLiteral("temperatureRow"), climateRowLabel(ACSetting::TargetTemperature), m_stepper, false);
@@ -70,9 +81,76 @@ ClimateControls::ClimateControls(SensiboService& service, qreal controlWidth, QW
     connect(m_lightSwitch, &ToggleSwitch::switchRequested, this,
             [this](bool on) { change(ACSetting::Light, on ? QStringLiteral("on") : QStringLiteral("off")); });
 
+    // Started, not awaited: the service shows the change at once and reports any failure itself.
+    connect(m_timerMenu, &OptionMenuButton::optionChosen, this, [this](const QString& minutes) {
+        const auto device = m_service.selectedDevice();
+        if (device && device->acState) {
+            m_service.features().setTimer(!device->acState->on, minutes.toLongLong());
+        }
+    });
+    connect(m_cancelTimerButton, &QToolButton::clicked, this, [this] { m_service.features().cancelTimer(); });
+    connect(m_climateReactSwitch, &ToggleSwitch::switchRequested, this,
+            [this](bool on) { m_service.features().setClimateReact(on); });
+
     connect(&m_service, &SensiboService::devicesChanged, this, &ClimateControls::sync);
     connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, &ClimateControls::sync);
+    connect(&m_service.features(), &DeviceFeatures::extrasChanged, this, &ClimateControls::sync);
     sync();
+}
+
+// The timer's row: "Timer" and a menu of lengths, or while a timer is set, when it fires and a button to cancel it.
+ClimateControls::Row ClimateControls::addTimerRow()
+{
+    Row row;
+    row.widget = new QWidget(this);
+    row.widget->setObjectName(QStringLiteral("timerRow"));
+    auto* layout = new QHBoxLayout(row.widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    row.icon = new QLabel(row.widget);
+    row.icon->setFixedWidth(iconBoxWidth);
+    row.icon->setAlignment(Qt::AlignCenter);
+    Accessibility::hide(row.icon);
+    layout->addWidget(row.icon, 0, Qt::AlignVCenter);
+
+    m_timerText = new QLabel(QStringLiteral("Timer"), row.widget);
+    m_timerText->setObjectName(QStringLiteral("timerText"));
+    m_timerText->setTextFormat(Qt::PlainText);
+    m_timerText->setWordWrap(true);
+    m_timerText->setBuddy(m_timerMenu);
+    layout->addWidget(m_timerText, 1, Qt::AlignVCenter);
+
+    m_timerBox = new QWidget(row.widget);
+    m_timerBox->setFixedWidth(m_controlWidth);
+    auto* boxLayout = new QHBoxLayout(m_timerBox);
+    boxLayout->setContentsMargins(0, 0, 0, 0);
+    boxLayout->addWidget(m_timerMenu, 0, Qt::AlignVCenter);
+    m_timerMenu->setAccessibleName(QStringLiteral("Timer"));
+    m_timerMenu->setOptions(
+        [] {
+            QStringList minutes;
+            for (const int choice : timerChoices) {
+                minutes.append(QString::number(choice));
+            }
+            return minutes;
+        }(),
+        timerChoiceText);
+    layout->addWidget(m_timerBox, 0, Qt::AlignVCenter);
+    row.label = m_timerText;
+    row.control = m_timerMenu;
+    row.box = m_timerBox;
+
+    m_cancelTimerButton = new QToolButton(row.widget);
+    m_cancelTimerButton->setObjectName(QStringLiteral("cancelTimerButton"));
+    m_cancelTimerButton->setAutoRaise(true);
+    m_cancelTimerButton->setToolTip(QStringLiteral("Cancel timer"));
+    m_cancelTimerButton->setAccessibleName(QStringLiteral("Cancel Timer"));
+    m_cancelTimerButton->setIconSize(QSize(iconSize, iconSize));
+    m_cancelTimerButton->setCursor(Qt::PointingHandCursor);
+    layout->addWidget(m_cancelTimerButton, 0, Qt::AlignVCenter);
+
+    this->layout()->addWidget(row.widget);
+    return row;
 }
 
 ClimateControls::Row ClimateControls::addRow(const QString& name, const QString& label, QWidget* control, bool fillsBox)
@@ -116,8 +194,9 @@ ClimateControls::Row ClimateControls::addRow(const QString& name, const QString&
 // with "…".
 void ClimateControls::resizeBoxes()
 {
-    const Row* rows[] = {&m_powerRow,           &m_modeRow, &m_temperatureRow, &m_fanRow, &m_swingRow,
-                         &m_horizontalSwingRow, &m_lightRow};
+    // The timer's text wraps, so it takes no room from the boxes; its box is as wide as the others.
+    const Row* rows[] = {&m_powerRow,           &m_climateReactRow, &m_modeRow, &m_temperatureRow, &m_fanRow,
+                         &m_swingRow,           &m_horizontalSwingRow, &m_lightRow};
     const qreal scale = textScale(font());
     int wanted = qRound(m_controlWidth * scale);
     int room = contentsRect().width() > 0 ? contentsRect().width() : std::numeric_limits<int>::max();
@@ -138,6 +217,8 @@ void ClimateControls::resizeBoxes()
     for (const Row* row : rows) {
         row->box->setFixedWidth(width);
     }
+    m_timerRow.icon->setFixedWidth(qRound(iconBoxWidth * scale));
+    m_timerRow.box->setFixedWidth(width);
 }
 
 QWidget* ClimateControls::firstControl() const
@@ -160,8 +241,8 @@ void ClimateControls::sync()
 {
     const auto device = m_service.selectedDevice();
     if (!device || !device->acState) {
-        for (const Row* row :
-             {&m_powerRow, &m_modeRow, &m_temperatureRow, &m_fanRow, &m_swingRow, &m_horizontalSwingRow, &m_lightRow}) {
+        for (const Row* row : {&m_powerRow, &m_timerRow, &m_climateReactRow, &m_modeRow, &m_temperatureRow, &m_fanRow,
+                               &m_swingRow, &m_horizontalSwingRow, &m_lightRow}) {
             row->widget->setVisible(false);
         }
         return;
@@ -206,6 +287,9 @@ void ClimateControls::sync()
     m_lightRow.widget->setVisible(light.shown);
     setRowIcon(m_lightRow, QStringLiteral("light.max"), primary);
     m_lightSwitch->setChecked(light.current == u"on");
+
+    syncTimer(state, pal);
+    syncClimateReact(state.temperatureUnit.value_or(QStringLiteral("C")), pal);
     resizeBoxes();
 }
 
@@ -213,6 +297,45 @@ void ClimateControls::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     resizeBoxes();
+}
+
+void ClimateControls::syncTimer(const ACState& state, const QPalette& pal)
+{
+    const DeviceFeatures& features = m_service.features();
+    m_timerRow.widget->setVisible(features.offersTimer());
+    const std::optional<ScheduledTimer> timer = features.timer();
+    setRowIcon(m_timerRow, QStringLiteral("timer"), timer ? systemBlue(pal) : primaryColor(pal));
+    const QString text = timer ? timerText(*timer, features.now()) : QStringLiteral("Timer");
+    if (m_timerText->text() != text) {
+        m_timerText->setText(text);
+    }
+    // The keyboard stays in the row when its control changes under it (hiding the one it is on would move it on).
+    const bool focusInRow = m_timerMenu->hasFocus() || m_cancelTimerButton->hasFocus();
+    m_timerBox->setVisible(!timer);
+    m_cancelTimerButton->setVisible(timer.has_value());
+    // As tall with either control, so that the rows below stay where they are when a timer is set or ends.
+    m_timerRow.widget->setMinimumHeight(
+        std::max(m_timerMenu->sizeHint().height(), m_cancelTimerButton->sizeHint().height()));
+    m_cancelTimerButton->setIcon(symbolIcon(QStringLiteral("xmark.circle"), secondaryColor(pal), iconSize));
+    m_timerMenu->setCurrent(QString(), timerMenuText(state.on));
+    if (focusInRow && m_timerRow.widget->isVisible()) {
+        (timer ? static_cast<QWidget*>(m_cancelTimerButton) : m_timerMenu)->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void ClimateControls::syncClimateReact(const QString& unit, const QPalette& pal)
+{
+    const std::optional<SmartMode> climateReact = m_service.features().climateReact();
+    m_climateReactRow.widget->setVisible(climateReact.has_value());
+    if (!climateReact) {
+        return;
+    }
+    setRowIcon(m_climateReactRow, QStringLiteral("thermometer.auto"),
+               climateReact->enabled ? systemGreen(pal) : secondaryColor(pal));
+    m_climateReactSwitch->setChecked(climateReact->enabled);
+    const QString what = climateReactText(*climateReact, unit);
+    m_climateReactRow.widget->setToolTip(what);
+    Accessibility::setDescription(m_climateReactSwitch, what);
 }
 
 void ClimateControls::changeEvent(QEvent* event)

@@ -5,15 +5,18 @@
 #include <QWidget>
 
 class QLabel;
+class QToolButton;
 class OptionMenuButton;
 class SensiboService;
 class TemperatureStepper;
 class ToggleSwitch;
 
-// The rows that control the selected air conditioner: power, mode, target temperature, fan, vertical and
-// horizontal swing, display light. A row shows only when the device is on and its current mode offers the setting
-// (power always shows). Every action asks the service for exactly one change; what the rows show is always the
-// service's state, which changes at once and again when the cloud answers.
+// The rows that control the selected air conditioner: power, the timer, Climate React, mode, target temperature,
+// fan, vertical and horizontal swing, display light. A setting's row shows only when the device is on and its
+// current mode offers the setting (power always shows); the timer's whenever the device has a state and its details
+// do not speak against it, Climate React's when it is set up on the device. Every action asks the service for
+// exactly one change; what the rows show is always the service's state, which changes at once and again when the
+// cloud answers. While a timer is set, its row says when it fires, counting down each minute, and offers to cancel.
 class ClimateControls : public QWidget
 {
     Q_OBJECT
@@ -43,6 +46,9 @@ private:
 
     Row addRow(const QString& name, const QString& label, QWidget* control, bool fillsBox);
     void resizeBoxes();
+    Row addTimerRow();
+    void syncTimer(const ACState& state, const QPalette& pal);
+    void syncClimateReact(const QString& unit, const QPalette& pal);
     void setRowIcon(const Row& row, const QString& symbol, const QColor& color);
     void change(ACSetting setting, ACValue value);
 
@@ -56,6 +62,11 @@ private:
     OptionMenuButton* m_swingMenu;
     OptionMenuButton* m_horizontalSwingMenu;
     ToggleSwitch* m_lightSwitch;
+    OptionMenuButton* m_timerMenu;
+    QLabel* m_timerText = nullptr;
+    QToolButton* m_cancelTimerButton = nullptr;
+    QWidget* m_timerBox = nullptr;
+    ToggleSwitch* m_climateReactSwitch;
 
     Row m_powerRow;
     Row m_modeRow;
@@ -64,4 +75,6 @@ private:
     Row m_swingRow;
     Row m_horizontalSwingRow;
     Row m_lightRow;
+    Row m_timerRow;
+    Row m_climateReactRow;
 };

@@ -3,6 +3,7 @@
 #include "panel/ClimateControls.h"
 #include "panel/DevicePicker.h"
 #include "panel/DisplayNames.h"
+#include "panel/HistoryChart.h"
 #include "service/SensiboService.h"
 #include "ui/Accessibility.h"
 #include "ui/Announcer.h"
@@ -66,7 +67,26 @@ DeviceView::DeviceView(SensiboService& service, UpdateService& updater, qreal co
     connect(&m_service, &SensiboService::errorMessageChanged, this, &DeviceView::sync);
     connect(&m_service, &SensiboService::settingsProblemChanged, this, &DeviceView::sync);
     connect(&m_updater, &UpdateService::updateTextChanged, this, &DeviceView::sync);
+    connect(&m_service.features(), &DeviceFeatures::historyChanged, this, &DeviceView::sync);
+    connect(&m_service, &SensiboService::selectedDeviceIdChanged, this, [this] {
+        if (isVisible()) {
+            showSelectedDevice();
+        }
+    });
     sync();
+}
+
+void DeviceView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    showSelectedDevice();
+}
+
+void DeviceView::showSelectedDevice()
+{
+    if (const auto& id = m_service.selectedDeviceId()) {
+        m_service.features().showDevice(*id); // started, not awaited: the panel never waits for these
+    }
 }
 
 QWidget* DeviceView::buildUpdateLine()
@@ -137,9 +157,13 @@ QWidget* DeviceView::buildHeader()
     readings->addStretch(1);
     readings->addWidget(m_connectionStatus, 0, Qt::AlignVCenter);
 
+    m_historyChart = new HistoryChart(header);
+    m_historyChart->setObjectName(QStringLiteral("historyChart"));
+
     layout->addWidget(m_title);
     layout->addWidget(m_picker, 0, Qt::AlignHCenter);
     layout->addWidget(m_readings);
+    layout->addWidget(m_historyChart);
     return header;
 }
 
@@ -226,6 +250,7 @@ void DeviceView::sync()
         m_picker->setCurrentId(m_service.selectedDeviceId());
     }
     syncReadings(selected);
+    syncHistory(selected);
     // The readings in one sentence, for assistive technology to say with the device: as the panel opens, and as
     // the picker turns to another device (screen readers speak a new description of the control with the focus).
     const QString readings = readingsText();
@@ -297,6 +322,18 @@ void DeviceView::syncReadings(const std::optional<SensiboDevice>& device)
         m_statusDot->setPixmap(
             dotPixmap(alive ? systemGreen(palette()) : systemRed(palette()), statusDotSize, devicePixelRatioF()));
         m_statusText->setText(alive ? QStringLiteral("Online") : QStringLiteral("Offline"));
+    }
+}
+
+void DeviceView::syncHistory(const std::optional<SensiboDevice>& device)
+{
+    const std::optional<RoomHistory> history = device ? m_service.features().history() : std::nullopt;
+    const bool drawable = history && history->drawable();
+    m_historyChart->setVisible(drawable);
+    if (drawable) {
+        m_historyChart->setHistory(*history, device->acState && device->acState->temperatureUnit
+                                                 ? *device->acState->temperatureUnit
+                                                 : QStringLiteral("C"));
     }
 }
 

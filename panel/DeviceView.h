@@ -10,6 +10,7 @@ class Announcer;
 class ClimateControls;
 class DevicePicker;
 class ElidedLabel;
+class HistoryChart;
 class QLabel;
 class QToolButton;
 class ScrollPane;
@@ -17,8 +18,8 @@ class SensiboService;
 class UpdateService;
 
 // The panel's content while there are devices: the update line, the selected device's name (or a picker) with its
-// readings, the climate controls, and the footer with the last error and the refresh, settings and quit buttons.
-// Like every view it keeps no device state: sync() reads the services whenever they change.
+// readings and the room's last day, the climate controls, and the footer with the last error and the refresh, settings
+// and quit buttons. Like every view it keeps no device state: sync() reads the services whenever they change.
 class DeviceView : public QWidget
 {
     Q_OBJECT
@@ -41,6 +42,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildUpdateLine();
@@ -51,6 +53,10 @@ private:
 
     void syncReadings(const std::optional<SensiboDevice>& device);
     QString readingsText() const;
+    void syncHistory(const std::optional<SensiboDevice>& device);
+    // The panel opened on the selected device, or another one was chosen while it is open: its timer, Climate React
+    // and history are fetched where they are not fresh.
+    void showSelectedDevice();
     void restyle();
 
     SensiboService& m_service;
@@ -76,6 +82,7 @@ private:
     QWidget* m_connectionStatus = nullptr;
     QLabel* m_statusDot = nullptr;
     QLabel* m_statusText = nullptr;
+    HistoryChart* m_historyChart = nullptr;
     ClimateControls* m_controls = nullptr;
     ScrollPane* m_controlsPane = nullptr;
     ElidedLabel* m_footerError = nullptr;

@@ -32,6 +32,25 @@ std::optional<QUrl> parseAddress(const QString& text)
     return url;
 }
 
+// A state as the cloud writes it: the fields it has, under their cloud names.
+QJsonObject acStateObject(const ACState& state)
+{
+    QJsonObject object{{QStringLiteral("on"), state.on}};
+    const auto put = [&object](const char* key, const auto& value) {
+        if (value) {
+            object.insert(QLatin1String(key), *value);
+        }
+    };
+    put("mode", state.mode);
+    put("fanLevel", state.fanLevel);
+    put("targetTemperature", state.targetTemperature);
+    put("temperatureUnit", state.temperatureUnit);
+    put("swing", state.swing);
+    put("horizontalSwing", state.horizontalSwing);
+    put("light", state.light);
+    return object;
+}
+
 } // namespace
 
 SensiboClient::SensiboClient(QNetworkAccessManager* network, QString baseURL)
@@ -58,38 +77,46 @@ std::optional<QUrl> SensiboClient::stateChangeAddress(const QString& apiKey, con
                         wireName(setting) + QStringLiteral("?apiKey=") + apiKey);
 }
 
-QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, CancelToken cancel)
+QCoro::Task<SensiboClient::Fetched> SensiboClient::fetch(std::optional<QUrl> url, CancelToken cancel)
 {
-    const auto url = deviceListAddress(apiKey);
     if (!url) {
-        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Invalid URL")};
+        co_return Fetched{std::nullopt, QStringLiteral("Invalid URL")};
     }
     const HttpRequest request{.url = *url, .maxAnswerSize = maxAnswerSize};
     const HttpResult answer = co_await m_transfer.send(request, cancel);
 
     if (answer.failed()) {
-        co_return DeviceListOutcome{std::nullopt, answer.error};
+        co_return Fetched{std::nullopt, answer.error};
     }
     if (!answer.status) {
-        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Invalid response")};
+        co_return Fetched{std::nullopt, QStringLiteral("Invalid response")};
     }
     switch (*answer.status) {
-    case 200: {
-        auto decoded = decodeDeviceListResponse(answer.body);
-        if (!decoded.ok()) {
-            m_transfer.logProblem(request, QStringLiteral("undecodable: ") + decoded.error());
-            co_return DeviceListOutcome{std::nullopt, decoded.error()};
-        }
-        co_return DeviceListOutcome{std::move(decoded.value().result), {}};
-    }
+    case 200:
+        co_return Fetched{answer.body, {}};
     case 401:
     case 403:
-        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Invalid API key")};
+        co_return Fetched{std::nullopt, QStringLiteral("Invalid API key")};
     case 429:
-        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Rate limited — try again later")};
+        co_return Fetched{std::nullopt, QStringLiteral("Rate limited — try again later")};
     default:
-        co_return DeviceListOutcome{std::nullopt, QStringLiteral("Server error (%1)").arg(*answer.status)};
+        co_return Fetched{std::nullopt, QStringLiteral("Server error (%1)").arg(*answer.status)};
     }
+}
+
+QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, CancelToken cancel)
+{
+    const auto url = deviceListAddress(apiKey);
+    const Fetched answer = co_await fetch(url, cancel);
+    if (!answer.body) {
+        co_return DeviceListOutcome{std::nullopt, answer.message};
+    }
+    auto decoded = decodeDeviceListResponse(*answer.body);
+    if (!decoded.ok()) {
+        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
+        co_return DeviceListOutcome{std::nullopt, decoded.error()};
+    }
+    co_return DeviceListOutcome{std::move(decoded.value().result), {}};
 }
 
 QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QString deviceId, ACSetting setting,
@@ -120,4 +147,123 @@ QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QStri
         co_return StateChangeOutcome{Kind::Accepted, {}, {}};
     }
     co_return StateChangeOutcome{Kind::Confirmed, decoded.value().result.acState, {}};
+}
+
+std::optional<QUrl> SensiboClient::podAddress(const QString& base, const QString& apiKey, const QString& deviceId,
+                                              const QString& rest, const QString& query) const
+{
+    if (base.isEmpty() || !isSafePiece(apiKey) || !isSafePiece(deviceId)) {
+        return std::nullopt;
+    }
+    return parseAddress(base + QStringLiteral("/pods/") + deviceId + rest + QStringLiteral("?apiKey=") + apiKey +
+                        query);
+}
+
+std::optional<QUrl> SensiboClient::deviceDetailsAddress(const QString& apiKey, const QString& deviceId) const
+{
+    return podAddress(m_baseURL, apiKey, deviceId, {}, QStringLiteral("&fields=timer,smartMode"));
+}
+
+std::optional<QUrl> SensiboClient::timerAddress(const QString& apiKey, const QString& deviceId) const
+{
+    // The timer lives under version 1 of the same API.
+    QString base;
+    if (m_baseURL.endsWith(QLatin1String("/v2"))) {
+        base = m_baseURL.chopped(1) + QLatin1Char('1');
+    }
+    return podAddress(base, apiKey, deviceId, QStringLiteral("/timer/"));
+}
+
+std::optional<QUrl> SensiboClient::climateReactAddress(const QString& apiKey, const QString& deviceId) const
+{
+    return podAddress(m_baseURL, apiKey, deviceId, QStringLiteral("/smartmode"));
+}
+
+std::optional<QUrl> SensiboClient::historyAddress(const QString& apiKey, const QString& deviceId, int days) const
+{
+    if (days < 1 || days > maxHistoryDays) {
+        return std::nullopt;
+    }
+    return podAddress(m_baseURL, apiKey, deviceId, QStringLiteral("/historicalMeasurements"),
+                      QStringLiteral("&days=") + QString::number(days));
+}
+
+QCoro::Task<DeviceDetailsOutcome> SensiboClient::deviceDetails(QString apiKey, QString deviceId, CancelToken cancel)
+{
+    const auto url = deviceDetailsAddress(apiKey, deviceId);
+    const Fetched answer = co_await fetch(url, cancel);
+    if (!answer.body) {
+        co_return DeviceDetailsOutcome{std::nullopt, answer.message};
+    }
+    auto decoded = decodeDeviceDetailsResponse(*answer.body);
+    if (!decoded.ok()) {
+        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
+        co_return DeviceDetailsOutcome{std::nullopt, decoded.error()};
+    }
+    co_return DeviceDetailsOutcome{std::move(decoded.value().result), {}};
+}
+
+QCoro::Task<HistoryOutcome> SensiboClient::history(QString apiKey, QString deviceId, int days, CancelToken cancel)
+{
+    const auto url = historyAddress(apiKey, deviceId, days);
+    const Fetched answer = co_await fetch(url, cancel);
+    if (!answer.body) {
+        co_return HistoryOutcome{std::nullopt, answer.message};
+    }
+    auto decoded = decodeHistoryResponse(*answer.body);
+    if (!decoded.ok()) {
+        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
+        co_return HistoryOutcome{std::nullopt, decoded.error()};
+    }
+    co_return HistoryOutcome{std::move(decoded.value().result), {}};
+}
+
+QCoro::Task<ExtrasChangeOutcome> SensiboClient::change(std::optional<QUrl> url, QByteArray method, QByteArray body,
+                                                       QString refusal, CancelToken cancel)
+{
+    using Kind = ExtrasChangeOutcome::Kind;
+    if (!url) {
+        co_return ExtrasChangeOutcome{Kind::NotSent, {}};
+    }
+    // Every status is read, so that a 2xx other than 200 (a 204 to a DELETE) counts as done.
+    const HttpRequest request{.method = std::move(method),
+                              .url = *url,
+                              .jsonBody = std::move(body),
+                              .maxAnswerSize = maxAnswerSize,
+                              .readEveryStatus = true};
+    const HttpResult answer = co_await m_transfer.send(request, cancel);
+    if (answer.failed()) {
+        co_return ExtrasChangeOutcome{Kind::Failed, answer.error};
+    }
+    if (!answer.status || *answer.status < 200 || *answer.status > 299) {
+        m_transfer.logProblem(request, answer.status ? QStringLiteral("refused: status %1").arg(*answer.status)
+                                                     : QStringLiteral("refused: not an HTTP answer"));
+        co_return ExtrasChangeOutcome{Kind::Failed, refusal};
+    }
+    co_return ExtrasChangeOutcome{Kind::Done, {}};
+}
+
+QCoro::Task<ExtrasChangeOutcome> SensiboClient::setTimer(QString apiKey, QString deviceId, qint64 minutesFromNow,
+                                                         ACState state, CancelToken cancel)
+{
+    const QJsonObject body{{QStringLiteral("minutesFromNow"), minutesFromNow},
+                           {QStringLiteral("acState"), acStateObject(state)}};
+    return change(timerAddress(apiKey, deviceId), "PUT", QJsonDocument(body).toJson(QJsonDocument::Compact),
+                  QStringLiteral("Failed to set the timer"), std::move(cancel));
+}
+
+QCoro::Task<ExtrasChangeOutcome> SensiboClient::cancelTimer(QString apiKey, QString deviceId, CancelToken cancel)
+{
+    return change(timerAddress(apiKey, deviceId), "DELETE", {}, QStringLiteral("Failed to cancel the timer"),
+                  std::move(cancel));
+}
+
+QCoro::Task<ExtrasChangeOutcome> SensiboClient::setClimateReact(QString apiKey, QString deviceId, bool enabled,
+                                                                CancelToken cancel)
+{
+    const QJsonObject body{{QStringLiteral("enabled"), enabled}};
+    return change(climateReactAddress(apiKey, deviceId), "PUT", QJsonDocument(body).toJson(QJsonDocument::Compact),
+                  enabled ? QStringLiteral("Failed to turn on Climate React")
+                          : QStringLiteral("Failed to turn off Climate React"),
+                  std::move(cancel));
 }

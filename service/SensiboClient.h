@@ -33,6 +33,31 @@ struct StateChangeOutcome {
     QString message;        // with Failed
 };
 
+struct DeviceDetailsOutcome {
+    std::optional<DeviceDetails> details; // set on success: the timer and Climate React, each possibly unreadable
+    QString message;                      // the user-facing failure text otherwise, worded as for the device list
+
+    bool ok() const { return details.has_value(); }
+};
+
+struct HistoryOutcome {
+    std::optional<MeasurementHistory> history; // set on success
+    QString message;                           // the user-facing failure text otherwise, worded as for the device list
+
+    bool ok() const { return history.has_value(); }
+};
+
+// The outcome of setting or cancelling a timer, or switching Climate React.
+struct ExtrasChangeOutcome {
+    enum class Kind {
+        NotSent, // the address did not parse; nothing went on the wire
+        Done,    // the cloud answered with a 2xx status
+        Failed,
+    };
+    Kind kind = Kind::NotSent;
+    QString message; // with Failed: the transfer's error, or the refusal ("Failed to set the timer")
+};
+
 // Speaks to the Sensibo cloud: the device-list request and the state-change request, each classified into an
 // outcome with the texts users read. Addresses are built by concatenation; the API key, device id and property go
 // in as they are, and any character outside A–Z a–z 0–9 - . _ ~ in them makes the address refuse to parse, so that
@@ -56,11 +81,50 @@ public:
     std::optional<QUrl> deviceListAddress(const QString& apiKey) const;
     std::optional<QUrl> stateChangeAddress(const QString& apiKey, const QString& deviceId, ACSetting setting) const;
 
+    // The details of one device: GET {v2}/pods/<id>?apiKey=<key>&fields=timer,smartMode.
+    std::optional<QUrl> deviceDetailsAddress(const QString& apiKey, const QString& deviceId) const;
+    // A device's timer, set with PUT and cancelled with DELETE: {v1}/pods/<id>/timer/?apiKey=<key>, where {v1} is the
+    // base address with its last segment "v2" made "v1" (nothing when it does not end in "/v2").
+    std::optional<QUrl> timerAddress(const QString& apiKey, const QString& deviceId) const;
+    // Climate React on or off: PUT {v2}/pods/<id>/smartmode?apiKey=<key>.
+    std::optional<QUrl> climateReactAddress(const QString& apiKey, const QString& deviceId) const;
+    // A room's readings: GET {v2}/pods/<id>/historicalMeasurements?apiKey=<key>&days=<days>, for 1 to 7 days.
+    std::optional<QUrl> historyAddress(const QString& apiKey, const QString& deviceId, int days) const;
+
     QCoro::Task<DeviceListOutcome> listDevices(QString apiKey, CancelToken cancel = {});
     QCoro::Task<StateChangeOutcome> changeState(QString apiKey, QString deviceId, ACSetting setting, ACValue value,
                                                 CancelToken cancel = {});
 
+    // The reads below fail with the device list's texts ("Invalid URL", "Invalid API key", "Server error (500)"...).
+    QCoro::Task<DeviceDetailsOutcome> deviceDetails(QString apiKey, QString deviceId, CancelToken cancel = {});
+    QCoro::Task<HistoryOutcome> history(QString apiKey, QString deviceId, int days = 1, CancelToken cancel = {});
+
+    // Sets a timer that applies `state` in `minutesFromNow` minutes: PUT with {"minutesFromNow": N, "acState":
+    // {...}}, the state's fields as the cloud names them. A refusal reads "Failed to set the timer".
+    QCoro::Task<ExtrasChangeOutcome> setTimer(QString apiKey, QString deviceId, qint64 minutesFromNow, ACState state,
+                                              CancelToken cancel = {});
+    // A refusal reads "Failed to cancel the timer".
+    QCoro::Task<ExtrasChangeOutcome> cancelTimer(QString apiKey, QString deviceId, CancelToken cancel = {});
+    // PUT with {"enabled": true|false}. A refusal reads "Failed to turn on Climate React" ("off" when switching off).
+    QCoro::Task<ExtrasChangeOutcome> setClimateReact(QString apiKey, QString deviceId, bool enabled,
+                                                     CancelToken cancel = {});
+
+    // The most days of readings the cloud gives in one history.
+    static constexpr int maxHistoryDays = 7;
+
 private:
+    // A read's answer: the body of a 200 answer, or the failure's text.
+    struct Fetched {
+        std::optional<QByteArray> body;
+        QString message;
+    };
+
+    QCoro::Task<Fetched> fetch(std::optional<QUrl> url, CancelToken cancel);
+    QCoro::Task<ExtrasChangeOutcome> change(std::optional<QUrl> url, QByteArray method, QByteArray body,
+                                            QString refusal, CancelToken cancel);
+    std::optional<QUrl> podAddress(const QString& base, const QString& apiKey, const QString& deviceId,
+                                   const QString& rest, const QString& query = {}) const;
+
     HttpTransfer m_transfer;
     QString m_baseURL;
 };

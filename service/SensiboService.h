@@ -2,6 +2,7 @@
 
 #include "model/Records.h"
 #include "platform/CancelToken.h"
+#include "service/DeviceFeatures.h"
 #include "service/SensiboClient.h"
 
 #include <QCoroTask>
@@ -97,6 +98,10 @@ public:
     // Changes one setting of the selected device: locally at once, then at the cloud.
     QCoro::Task<> updateACState(ACSetting setting, ACValue value);
 
+    // The selected device's timer, Climate React and history, fetched when the panel shows it.
+    DeviceFeatures& features() { return m_features; }
+    const DeviceFeatures& features() const { return m_features; }
+
     // For tests: the pause between refreshes.
     void setRefreshInterval(std::chrono::milliseconds interval) { m_refreshInterval = interval; }
     // For tests: how long one request may stay silent, and how long it may take in all.
@@ -116,6 +121,8 @@ Q_SIGNALS:
     void useMonochromeIconsChanged();
 
 private:
+    friend class DeviceFeatures; // its changes report to the same error line, through the same client
+
     // The running refresh loop: cancelled when replaced; whether its load is running, and whether another was
     // asked for meanwhile.
     struct RefreshLoop {
@@ -150,4 +157,5 @@ private:
     std::shared_ptr<RefreshLoop> m_refreshTask;
     bool m_hasStartedInitialLoad = false;
     std::chrono::milliseconds m_refreshInterval = defaultRefreshInterval;
+    DeviceFeatures m_features{*this};
 };

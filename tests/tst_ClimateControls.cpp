@@ -1,3 +1,4 @@
+#include "model/ExtrasText.h"
 #include "panel/ClimateControls.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 #include <QToolButton>
 
 #include <functional>
@@ -80,6 +82,7 @@ private Q_SLOTS:
     void iconsAndNamesFollowTheState();
     void switchFollowsTheStateNotTheClick();
     void everyControlIsNamedAndWorksFromTheKeyboard();
+    void timerRowSetsCountsDownCancelsAndPutsBackARefusal();
 
 private:
     void show(const QJsonObject& device);
@@ -478,6 +481,57 @@ void tst_ClimateControls::everyControlIsNamedAndWorksFromTheKeyboard()
     QTest::keyClick(mode, Qt::Key_Return);
     QTRY_VERIFY(mode->menu()->isVisible());
     mode->menu()->close();
+}
+
+// A 1 h timer shows at once with its time, counts down with the clock, is cancelled with its button, and one the
+// cloud refuses is put back with the footer's message.
+void tst_ClimateControls::timerRowSetsCountsDownCancelsAndPutsBackARefusal()
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(22, 18), QTimeZone::utc());
+    m_service->features().setClock([&now] { return now; });
+    show(livingRoom());
+    auto* text = m_controls->findChild<QLabel*>("timerText");
+    auto* menu = m_controls->findChild<OptionMenuButton*>("timerMenu");
+    auto* cancel = m_controls->findChild<QToolButton*>("cancelTimerButton");
+    QVERIFY(m_controls->findChild<QWidget*>("timerRow")->isVisible());
+    QCOMPARE(text->text(), "Timer");
+    QCOMPARE(menu->text(), "Off in…");
+    QVERIFY(!cancel->isVisible());
+
+    m_controls->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_controls.get()));
+    menu->setFocus();
+    act("timerMenu", "1 h");
+    QVERIFY(cancel->hasFocus()); // the keyboard stays in the row
+    const QDateTime due = now.addSecs(3600);
+    const QString shown = "Turns off at " + clockText(due) + ", in 1 h";
+    QCOMPARE(text->text(), shown); // at once, before the cloud answers
+    QVERIFY(cancel->isVisible() && !menu->isVisible());
+    QTRY_COMPARE(m_fixture->cloud.requests().size(), 2); // the timer, then its details as the cloud has them
+    QCOMPARE(m_fixture->cloud.requests().first().method, "PUT");
+    QCOMPARE(m_fixture->cloud.requests().last().target.split('?').first(), "/api/v2/pods/abc123");
+    QTRY_VERIFY(m_service->features().timer()->due != due); // the cloud's own time, a second or so off ours
+    QCOMPARE(text->text(), shown);
+
+    now = now.addSecs(30 * 60 + 5); // the cloud's wait was counted from its answer, a moment after `due`'s start
+    Q_EMIT m_service->features().extrasChanged();
+    QVERIFY2(text->text().endsWith(", in 30 min"), qPrintable(text->text()));
+
+    m_fixture->cloud.clearRequests();
+    QTest::keyClick(cancel, Qt::Key_Space);
+    QCOMPARE(text->text(), "Timer");
+    QVERIFY(menu->isVisible() && menu->hasFocus());
+    QTRY_COMPARE(m_fixture->cloud.requests().size(), 2);
+    QCOMPARE(m_fixture->cloud.requests().first().method, "DELETE");
+    QCOMPARE(m_fixture->cloud.device("abc123")["timer"], QJsonValue(QJsonValue::Null));
+
+    FakeHttpServer::Response refusal;
+    refusal.status = 500;
+    m_fixture->cloud.overrideEndpoint(FakeSensiboCloud::Endpoint::Timer, refusal, 1);
+    act("timerMenu", "2 h");
+    QVERIFY(text->text().endsWith(", in 2 h"));
+    QTRY_COMPARE(text->text(), "Timer");
+    QCOMPARE(m_service->errorMessage(), std::optional<QString>("Failed to set the timer"));
 }
 
 QTEST_MAIN(tst_ClimateControls)

@@ -1,6 +1,8 @@
 #include "model/Decoding.h"
+#include "model/DeviceExtras.h"
 
 #include <QTest>
+#include <QTimeZone>
 
 #include <limits>
 
@@ -298,6 +300,8 @@ private Q_SLOTS:
     void whitespaceAndByteOrderMark();
     void notValidJson_data();
     void notValidJson();
+    void detailsAndHistory_data();
+    void detailsAndHistory();
 };
 
 void tst_Decoding::decodesTheCloudsDevices()
@@ -858,6 +862,115 @@ void tst_Decoding::notValidJson()
     const auto decoded = decodeDeviceListResponse(body);
     QVERIFY(!decoded.ok());
     QCOMPARE(decoded.error(), expected);
+}
+
+void tst_Decoding::detailsAndHistory_data()
+{
+    QTest::addColumn<QByteArray>("result"); // the answer's "result"
+    QTest::addColumn<QString>("shown");     // what Kelvo makes of it
+
+    // A timer as the cloud describes one: what it applies, whether it is on, and when.
+    const auto timer = [](const char* fields) {
+        return QByteArray(R"({"timer": {"id": "KWcppTmrbb", "causedBy": {"username": "x"}, )") + fields +
+               R"(, "createTime": "2026-12-08T21:00:00"}, "smartMode": null})";
+    };
+    const QByteArray off = R"("acState": {"on": false, "mode": "heat", "swing": "stopped"})";
+    const QByteArray react = R"({"timer": null, "smartMode": {"enabled": true, "type": "temperature", )"
+                             R"("deviceUid": "x", "lowTemperatureThreshold": 20.0, "highTemperatureThreshold": 27.5, )"
+                             R"("lowTemperatureState": {"on": true, "mode": "heat", "targetTemperature": 21}, )"
+                             R"("highTemperatureState": {"on": true, "mode": "cool"}, "lowTemperatureWebhook": null}})";
+    QTest::newRow("timer from its wait")
+        << timer(R"("isEnabled": true, )" + off +
+                 R"(, "targetTimeSecondsFromNow": 3142, "targetTime": "2019-10-05T16:42:11")")
+        << "timer: off at 22:52:22; Climate React: none";
+    QTest::newRow("timer from its time, in UTC")
+        << timer(R"("isEnabled": true, "acState": {"on": true}, "targetTime": "2026-12-08T23:30:00")")
+        << "timer: on at 23:30:00; Climate React: none";
+    QTest::newRow("timer that fired") << timer(R"("isEnabled": false, )" + off +
+                                               R"(, "targetTimeSecondsFromNow": -5275495)")
+                                      << "timer: none; Climate React: none";
+    QTest::newRow("no timer") << QByteArray(R"({"timer": null, "smartMode": null})")
+                              << "timer: none; Climate React: none";
+    QTest::newRow("timer left out") << QByteArray(R"({"smartMode": null})") << "timer: hidden; Climate React: none";
+    QTest::newRow("timer not an object") << QByteArray(R"({"timer": "soon", "smartMode": null})")
+                                         << "timer: hidden; Climate React: none";
+    QTest::newRow("timer without its state")
+        << timer(R"("isEnabled": true, "targetTimeSecondsFromNow": 60)") << "timer: hidden; Climate React: none";
+    QTest::newRow("timer with a fractional wait")
+        << timer(R"("isEnabled": true, "acState": {"on": false}, "targetTimeSecondsFromNow": 59.6)")
+        << "timer: off at 22:00:59; Climate React: none";
+    QTest::newRow("timer with a garbled time")
+        << timer(R"("isEnabled": true, "acState": {"on": false}, "targetTime": "soon")")
+        << "timer: hidden; Climate React: none";
+    QTest::newRow("Climate React set up") << react << "timer: none; Climate React: on 20 to 27.5";
+    QTest::newRow("Climate React with one side")
+        << QByteArray(R"({"timer": null, "smartMode": {"enabled": false, "type": "temperature", )"
+                      R"("lowTemperatureThreshold": 15.0, "lowTemperatureState": {"on": false, "mode": "heat"}, )"
+                      R"("sync_with_ac_power": false}})")
+        << "timer: none; Climate React: off 15 to -";
+    QTest::newRow("Climate React garbled, the timer still read")
+        << QByteArray(R"({"timer": null, "smartMode": {"enabled": "yes"}})") << "timer: none; Climate React: none";
+    QTest::newRow("details not an object") << QByteArray("[]") << "fails";
+
+    const QByteArray readings = R"({"temperature": [{"time": "2026-12-08T10:01:30Z", "value": 23.6},
+        {"time": "2026-12-08T10:00:00Z", "value": 23.5}, {"time": "yesterday", "value": 9}],
+        "humidity": [{"time": "2026-12-08T10:00:00.250Z", "value": 48}]})";
+    QTest::newRow("history, in time order")
+        << readings << "temperature: 10:00:00 23.5, 10:01:30 23.6; humidity: 10:00:00 48";
+    QTest::newRow("history with garbled humidity")
+        << QByteArray(R"({"temperature": [{"time": "2026-12-08T10:00:00Z", "value": 23.5}],
+                          "humidity": [{"time": "2026-12-08T10:00:00Z", "value": "48"}]})")
+        << "temperature: 10:00:00 23.5; humidity: -";
+    QTest::newRow("history with garbled temperatures")
+        << QByteArray(R"({"temperature": {"time": "2026-12-08T10:00:00Z"}, "humidity": []})")
+        << "temperature: -; humidity: -";
+    QTest::newRow("history without readings")
+        << QByteArray(R"({"temperature": [], "humidity": null})") << "temperature: -; humidity: -";
+    QTest::newRow("history not an object") << QByteArray("null") << "fails";
+}
+
+// The details of one device and a room's history decode part by part: a part that does not fit is left out, the
+// rest stays.
+void tst_Decoding::detailsAndHistory()
+{
+    QFETCH(QByteArray, result);
+    QFETCH(QString, shown);
+    const QByteArray body = R"({"status": "success", "result": )" + result + "}";
+    const QDateTime receivedAt(QDate(2026, 12, 8), QTime(22, 0), QTimeZone::utc());
+    const auto clock = [](const QDateTime& time) { return time.toUTC().toString("HH:mm:ss"); };
+    QString text;
+    if (QString(QTest::currentDataTag()).startsWith("history")) {
+        const auto decoded = decodeHistoryResponse(body);
+        if (decoded.ok()) {
+            const RoomHistory history = roomHistory(decoded.value().result);
+            const auto points = [&clock](const QList<HistoryPoint>& list) {
+                QStringList texts;
+                for (const HistoryPoint& point : list) {
+                    texts.append(clock(point.time) + ' ' + QString::number(point.value));
+                }
+                return texts.isEmpty() ? QStringLiteral("-") : texts.join(", ");
+            };
+            text = "temperature: " + points(history.temperature) + "; humidity: " + points(history.humidity);
+        }
+    } else {
+        const auto decoded = decodeDeviceDetailsResponse(body);
+        if (decoded.ok()) {
+            const DeviceExtras extras = deviceExtras(decoded.value().result, receivedAt);
+            text = "timer: ";
+            text += !extras.timerKnown ? "hidden"
+                    : extras.timer     ? (extras.timer->turnsOn ? "on at " : "off at ") + clock(extras.timer->due)
+                                       : "none";
+            text += "; Climate React: ";
+            const auto threshold = [](const std::optional<double>& value) {
+                return value ? QString::number(*value) : QStringLiteral("-");
+            };
+            text += extras.climateReact ? (extras.climateReact->enabled ? "on " : "off ") +
+                                              threshold(extras.climateReact->lowTemperatureThreshold) + " to " +
+                                              threshold(extras.climateReact->highTemperatureThreshold)
+                                        : "none";
+        }
+    }
+    QCOMPARE(text.isEmpty() ? QStringLiteral("fails") : text, shown);
 }
 
 QTEST_APPLESS_MAIN(tst_Decoding)

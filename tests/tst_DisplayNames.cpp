@@ -1,6 +1,8 @@
+#include "model/ExtrasText.h"
 #include "panel/DisplayNames.h"
 
 #include <QTest>
+#include <QTimeZone>
 
 #include <limits>
 
@@ -33,6 +35,8 @@ private Q_SLOTS:
     void humidity_data();
     void humidity();
     void deviceNameIsTheRoomOrTheId();
+    void extrasTexts_data();
+    void extrasTexts();
 };
 
 void tst_DisplayNames::textTables_data()
@@ -151,6 +155,95 @@ void tst_DisplayNames::deviceNameIsTheRoomOrTheId()
     QCOMPARE(deviceName(device), QStringLiteral("abc123"));
     device.room = RoomInfo{QStringLiteral("Living Room"), std::nullopt};
     QCOMPARE(deviceName(device), QStringLiteral("Living Room"));
+}
+
+namespace {
+// A state Climate React applies: on or off, in a mode.
+ACState reactState(bool on, const QString& mode)
+{
+    ACState state;
+    state.on = on;
+    state.mode = mode;
+    return state;
+}
+} // namespace
+
+void tst_DisplayNames::extrasTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    const QDateTime now(QDate(2026, 12, 8), QTime(22, 18), QTimeZone::utc());
+    const QTimeZone utc = QTimeZone::utc();
+    const QLocale british(QLocale::English, QLocale::UnitedKingdom);
+    const ScheduledTimer off{false, now.addSecs(72 * 60)};
+    const ScheduledTimer on{true, now.addSecs(72 * 60)};
+    QTest::newRow("30 min") << durationText(30) << "30 min";
+    QTest::newRow("1 h") << durationText(60) << "1 h";
+    QTest::newRow("1 h 12 min") << durationText(72) << "1 h 12 min";
+    QTest::newRow("8 h") << durationText(480) << "8 h";
+    QTest::newRow("a choice") << timerChoiceText("90") << "1 h 30 min";
+    QTest::newRow("menu of a unit that is on") << timerMenuText(true) << "Off in…";
+    QTest::newRow("menu of a unit that is off") << timerMenuText(false) << "On in…";
+    QTest::newRow("timer") << timerText(off, now, utc, british) << "Turns off at 23:30, in 1 h 12 min";
+    QTest::newRow("timer switching on, 12-hour clock")
+        << timerText(on, now, utc, QLocale(QLocale::English, QLocale::UnitedStates))
+        << "Turns on at 11:30 PM, in 1 h 12 min";
+    QTest::newRow("timer in a zone east of UTC")
+        << timerText(off, now, QTimeZone("Europe/Berlin"), british) << "Turns off at 00:30, in 1 h 12 min";
+    QTest::newRow("no seconds where the locale writes them")
+        << timerText(off, now, utc, QLocale::c()) << "Turns off at 23:30, in 1 h 12 min";
+    QTest::newRow("the cloud's second early")
+        << timerText({false, off.due.addSecs(-1)}, now, utc, british) << "Turns off at 23:30, in 1 h 12 min";
+    QTest::newRow("last minute") << timerShortText({false, now.addSecs(59)}, now) << "off in 1 min";
+    QTest::newRow("minutes count up") << timerShortText({true, now.addSecs(61)}, now) << "on in 2 min";
+    QTest::newRow("tray") << timerShortText(off, now) << "off in 1 h 12 min";
+
+    SmartMode react;
+    react.lowTemperatureThreshold = 20;
+    react.highTemperatureThreshold = 27.5;
+    react.lowTemperatureState = reactState(true, "heat");
+    react.highTemperatureState = reactState(true, "cool");
+    QTest::newRow("Climate React") << climateReactText(react, "C") << "Cools above 27.5°C, heats below 20°C";
+    QTest::newRow("Climate React in Fahrenheit")
+        << climateReactText(react, "F") << "Cools above 81.5°F, heats below 68°F";
+    SmartMode offBelow = react;
+    offBelow.lowTemperatureState = reactState(false, "heat");
+    offBelow.highTemperatureState = reactState(true, "fan");
+    QTest::newRow("Climate React off below")
+        << climateReactText(offBelow, "C") << "Runs the fan above 27.5°C, turns off below 20°C";
+    SmartMode humidity = react;
+    humidity.type = QStringLiteral("humidity");
+    humidity.highTemperatureThreshold = 60;
+    humidity.highTemperatureState = reactState(true, "dry");
+    QTest::newRow("Climate React on humidity") << climateReactText(humidity, "F") << "Dries above 60%, heats below 20%";
+    SmartMode oneSide = react;
+    oneSide.highTemperatureThreshold.reset();
+    QTest::newRow("Climate React with one side") << climateReactText(oneSide, "C") << "Heats below 20°C";
+    QTest::newRow("Climate React saying nothing") << climateReactText(SmartMode{}, "C") << "";
+
+    const auto history = [&now](std::initializer_list<double> values) {
+        RoomHistory room;
+        qint64 secs = 0;
+        for (const double value : values) {
+            room.temperature.append({now.addSecs(secs += 90), value});
+        }
+        return room;
+    };
+    QTest::newRow("history") << historySummary(history({21.2, 23.8, 22.6}), "C")
+                             << "Room temperature, last 24 hours: 21 to 24°C, now 23°C";
+    QTest::newRow("history in Fahrenheit")
+        << historySummary(history({21.2, 23.8, 22.6}), "F") << "Room temperature, last 24 hours: 70 to 75°F, now 73°F";
+    QTest::newRow("steady history") << historySummary(history({22.8, 23.1}), "C")
+                                    << "Room temperature, last 24 hours: 23°C, now 23°C";
+    QTest::newRow("no history") << historySummary(RoomHistory{}, "C") << "";
+}
+
+// The texts of the timer, Climate React and the room's history, for the panel, the tray and the command line.
+void tst_DisplayNames::extrasTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(text, expected);
 }
 
 QTEST_MAIN(tst_DisplayNames)

@@ -19,6 +19,7 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -67,6 +68,7 @@ private Q_SLOTS:
     void heightFollowsTheContent();
     void largerFontsAndLowScreensCutNothing_data();
     void largerFontsAndLowScreensCutNothing();
+    void roomsLastDayShowsOnlyOnceItCame();
     void tabFollowsTheScreenAndABorderFramesThePanel();
 
 private:
@@ -131,6 +133,7 @@ void tst_MenuBarView::load(const QJsonArray& devices)
     // The appearance started the first load and the periodic refresh, which loads at once: let both end.
     QCoro::waitFor(m_service->initialLoad());
     QTRY_VERIFY(!m_service->isLoading());
+    QTRY_VERIFY(m_service->features().history()); // the room's last day, asked for as the panel showed the device
     m_fixture->cloud.clearRequests();
 }
 
@@ -158,7 +161,7 @@ QString tst_MenuBarView::visibleState() const
 int tst_MenuBarView::deviceListRequests() const
 {
     return int(std::count_if(m_fixture->cloud.requests().cbegin(), m_fixture->cloud.requests().cend(),
-                             [](const auto& request) { return request.method == "GET"; }));
+                             [](const auto& request) { return request.target.startsWith("/api/v2/users/me/pods"); }));
 }
 
 void tst_MenuBarView::noKeyStateWinsWhileLoadingAndWithDevicesHeld()
@@ -474,9 +477,9 @@ void tst_MenuBarView::tabFollowsTheScreenAndABorderFramesThePanel()
         }
     } while (widget != m_view);
     // The stepper is one stop: Up and Down change the temperature there.
-    QCOMPARE(order,
-             (QStringList{"devicePicker", "powerSwitch", "modeMenu", "temperatureStepper", "fanMenu", "swingMenu",
-                          "horizontalSwingMenu", "lightSwitch", "refreshButton", "settingsButton", "quitButton"}));
+    QCOMPARE(order, (QStringList{"devicePicker", "powerSwitch", "timerMenu", "modeMenu", "temperatureStepper",
+                                 "fanMenu", "swingMenu", "horizontalSwingMenu", "lightSwitch", "refreshButton",
+                                 "settingsButton", "quitButton"}));
 
     const QImage image = m_view->grab().toImage();
     const QColor mid = m_view->palette().color(QPalette::Mid);
@@ -578,6 +581,32 @@ void tst_MenuBarView::largerFontsAndLowScreensCutNothing()
         const QRect shown(find(name)->mapTo(viewport, QPoint(0, 0)), find(name)->size());
         QVERIFY2(viewport->rect().contains(shown), name);
     }
+}
+
+// The panel shows the device at once and the chart only once the room's last day came; a failed one is asked for
+// again at the next opening a minute on.
+void tst_MenuBarView::roomsLastDayShowsOnlyOnceItCame()
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(22, 0), QTimeZone::utc());
+    m_service->features().setClock([&now] { return now; });
+    FakeHttpServer::Response refusal = failure(503);
+    m_fixture->cloud.overrideEndpoint(FakeSensiboCloud::Endpoint::History, refusal, 1);
+    m_fixture->cloud.setDevices({FakeSensiboCloud::makeDevice("abc123", "Living Room")});
+    m_service->setApiKey("test-key");
+    QCoro::waitFor(m_service->fetchDevices());
+    QCoro::waitFor(m_service->features().showDevice("abc123")); // as a first opening does: the history fails
+    createView();
+    m_window->show();
+    QCOMPARE(visibleState(), "deviceView");
+    QVERIFY(!shows("historyChart"));
+    QVERIFY(!m_service->errorMessage()); // nothing the user asked for failed
+    QCOMPARE(m_fixture->cloud.requestCount(FakeSensiboCloud::Endpoint::History), 1); // not again within the minute
+
+    now = now.addSecs(61);
+    m_window->hide();
+    m_window->show();
+    QTRY_VERIFY(shows("historyChart"));
+    QVERIFY(find("historyChart")->accessibleName().startsWith("Room temperature, last 24 hours: "));
 }
 
 QTEST_MAIN(tst_MenuBarView)

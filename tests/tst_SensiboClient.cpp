@@ -1,4 +1,5 @@
 #include "model/Decoding.h"
+#include "model/DeviceExtras.h"
 #include "service/SensiboClient.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/FakeSensiboCloud.h"
@@ -49,6 +50,8 @@ private Q_SLOTS:
     void piecesOutsideTheSafeSetDoNotParse();
     void stateChangeOutcomes_data();
     void stateChangeOutcomes();
+    void extrasRequestsGoOutExactly_data();
+    void extrasRequestsGoOutExactly();
 
 private:
     std::unique_ptr<QNetworkAccessManager> m_network;
@@ -295,6 +298,11 @@ void tst_SensiboClient::piecesOutsideTheSafeSetDoNotParse()
     const auto change = QCoro::waitFor(m_client->changeState(apiKey, deviceId, ACSetting::Power, true));
     QCOMPARE(change.kind, Kind::NotSent);
     QVERIFY(change.message.isEmpty());
+    QVERIFY(!m_client->deviceDetailsAddress(apiKey, deviceId) && !m_client->timerAddress(apiKey, deviceId) &&
+            !m_client->climateReactAddress(apiKey, deviceId) && !m_client->historyAddress(apiKey, deviceId, 1));
+    const auto timer = QCoro::waitFor(m_client->cancelTimer(apiKey, deviceId));
+    QCOMPARE(timer.kind, ExtrasChangeOutcome::Kind::NotSent);
+    QCOMPARE(QCoro::waitFor(m_client->history(apiKey, deviceId)).message, "Invalid URL");
     QCOMPARE(m_cloud->requests().size(), 0);
 }
 
@@ -338,6 +346,105 @@ void tst_SensiboClient::stateChangeOutcomes()
         expected.temperatureUnit = QStringLiteral("C");
         QCOMPARE(outcome.confirmedState, expected);
     }
+}
+
+void tst_SensiboClient::extrasRequestsGoOutExactly_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("status"); // the cloud's answer; 0: the fake cloud's own
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("outcome");
+    const QByteArray details = "GET /api/v2/pods/abc123?apiKey=test-key&fields=timer,smartMode";
+    const QByteArray history = "GET /api/v2/pods/abc123/historicalMeasurements?apiKey=test-key&days=1";
+    const QByteArray timer = "/api/v1/pods/abc123/timer/?apiKey=test-key";
+    const QByteArray setTimer = "PUT " + timer +
+                                R"( {"acState":{"mode":"cool","on":false,"targetTemperature":22,)"
+                                R"("temperatureUnit":"C"},"minutesFromNow":90})";
+    const QByteArray react = "PUT /api/v2/pods/abc123/smartmode?apiKey=test-key";
+    QTest::newRow("details") << "details" << 0 << details << "timer: none, Climate React: off";
+    QTest::newRow("history") << "history" << 0 << history << "readings: 960, 960";
+    QTest::newRow("history of a week") << "history 7" << 0 << QByteArray(history).replace("days=1", "days=7")
+                                       << "readings: 6720, 6720";
+    QTest::newRow("set a timer") << "set timer" << 0 << setTimer << "done";
+    QTest::newRow("cancel the timer") << "cancel timer" << 0 << "DELETE " + timer << "done";
+    QTest::newRow("Climate React on") << "react on" << 0 << react + R"( {"enabled":true})"
+                                      << "done";
+    QTest::newRow("Climate React off") << "react off" << 0 << react + R"( {"enabled":false})"
+                                       << "done";
+    QTest::newRow("details refused") << "details" << 401 << details << "Invalid API key";
+    QTest::newRow("history rate limited") << "history" << 429 << history << "Rate limited — try again later";
+    QTest::newRow("history of no JSON") << "history" << 200 << history
+                                        << "The answer is not valid JSON: expected a value at offset 1";
+    QTest::newRow("timer refused") << "set timer" << 500 << setTimer << "Failed to set the timer";
+    QTest::newRow("cancel refused") << "cancel timer" << 404 << "DELETE " + timer << "Failed to cancel the timer";
+    QTest::newRow("cancel answered 204") << "cancel timer" << 204 << "DELETE " + timer << "done";
+    QTest::newRow("Climate React on refused") << "react on" << 403 << react + R"( {"enabled":true})"
+                                              << "Failed to turn on Climate React";
+    QTest::newRow("Climate React off refused") << "react off" << 429 << react + R"( {"enabled":false})"
+                                               << "Failed to turn off Climate React";
+}
+
+// Each request of the timer, Climate React and the history: method, address (the key in the query, the timer under
+// version 1 of the API) and body, and what its answers come to.
+void tst_SensiboClient::extrasRequestsGoOutExactly()
+{
+    QFETCH(QString, call);
+    QFETCH(int, status);
+    QFETCH(QByteArray, request);
+    QFETCH(QString, outcome);
+    QJsonObject device = FakeSensiboCloud::makeDevice("abc123", "Living Room");
+    device["smartMode"] = FakeSensiboCloud::makeSmartMode(false);
+    m_cloud->setDevices({device});
+    m_cloud->setGzip(true);
+    for (const auto endpoint : {FakeSensiboCloud::Endpoint::DeviceDetails, FakeSensiboCloud::Endpoint::History,
+                                FakeSensiboCloud::Endpoint::Timer, FakeSensiboCloud::Endpoint::ClimateReact}) {
+        if (status != 0) {
+            m_cloud->overrideEndpoint(endpoint, respond(status, status == 200 ? "OK" : "{}"));
+        }
+    }
+
+    const QString key = QStringLiteral("test-key");
+    const QString id = QStringLiteral("abc123");
+    const auto changed = [](const ExtrasChangeOutcome& change) {
+        return change.kind == ExtrasChangeOutcome::Kind::Done ? QStringLiteral("done") : change.message;
+    };
+    QString result;
+    if (call == u"details") {
+        const auto answer = QCoro::waitFor(m_client->deviceDetails(key, id));
+        const DeviceExtras extras =
+            answer.ok() ? deviceExtras(*answer.details, QDateTime::currentDateTimeUtc()) : DeviceExtras{};
+        result = !answer.ok() ? answer.message
+                              : QStringLiteral("timer: %1, Climate React: %2")
+                                    .arg(extras.timerKnown && !extras.timer ? "none" : "?",
+                                         extras.climateReact ? (extras.climateReact->enabled ? "on" : "off") : "none");
+    } else if (call.startsWith(u"history")) {
+        const auto answer = QCoro::waitFor(m_client->history(key, id, call == u"history" ? 1 : 7));
+        result = !answer.ok() ? answer.message
+                              : QStringLiteral("readings: %1, %2")
+                                    .arg(answer.history->temperature.value.size())
+                                    .arg(answer.history->humidity.value.size());
+    } else if (call == u"set timer") {
+        ACState state;
+        state.mode = QStringLiteral("cool");
+        state.targetTemperature = 22;
+        state.temperatureUnit = QStringLiteral("C");
+        result = changed(QCoro::waitFor(m_client->setTimer(key, id, 90, state)));
+    } else if (call == u"cancel timer") {
+        result = changed(QCoro::waitFor(m_client->cancelTimer(key, id)));
+    } else {
+        result = changed(QCoro::waitFor(m_client->setClimateReact(key, id, call == u"react on")));
+    }
+    QCOMPARE(result, outcome);
+
+    QCOMPARE(m_cloud->requests().size(), 1);
+    const auto& sent = m_cloud->requests().first();
+    QCOMPARE(sent.method + ' ' + sent.target + (sent.body.isEmpty() ? QByteArray() : ' ' + sent.body), request);
+    QCOMPARE(sent.header("Accept-Encoding"), QByteArray("gzip"));
+    QCOMPARE(sent.header("Content-Type"), sent.body.isEmpty() ? QByteArray() : QByteArray("application/json"));
+
+    // Version 1 is found only next to version 2; the cloud gives a week of readings at most.
+    QVERIFY(!SensiboClient(m_network.get(), "https://cloud.example/api").timerAddress(key, id));
+    QVERIFY(!m_client->historyAddress(key, id, 0) && !m_client->historyAddress(key, id, 8));
 }
 
 QTEST_GUILESS_MAIN(tst_SensiboClient)

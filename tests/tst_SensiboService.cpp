@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace std::chrono_literals;
 
@@ -80,6 +81,7 @@ private Q_SLOTS:
     void menuBarIcon();
     void monochromeToggleChangesTheIconAtOnce();
     void derivedListsFollowTheCurrentMode();
+    void extrasAreFetchedWhenShownNeverOnTheLoop();
 
 private:
     std::unique_ptr<SensiboService> makeService(const QString& key = QStringLiteral("test-key"));
@@ -557,6 +559,48 @@ void tst_SensiboService::derivedListsFollowTheCurrentMode()
     QCOMPARE(service->availableSwingModes(), QStringList());
     QCOMPARE(service->temperatureRange(), std::nullopt);
     QCOMPARE(service->availableModes().size(), 4);
+}
+
+// Details at most once a minute and history kept ten minutes, per device, counted on the service's clock; the 30 s
+// loop asks for neither.
+void tst_SensiboService::extrasAreFetchedWhenShownNeverOnTheLoop()
+{
+    QDateTime now(QDate(2026, 12, 8), QTime(22, 0), QTimeZone::utc());
+    auto service = makeService();
+    DeviceFeatures& features = service->features();
+    features.setClock([&now] { return now; });
+    loadDevices(*service, FakeSensiboCloud::defaultDevices());
+    const FakeSensiboCloud& cloud = m_fixture->cloud;
+    const auto asked = [&cloud] {
+        return std::pair{cloud.requestCount(FakeSensiboCloud::Endpoint::DeviceDetails),
+                         cloud.requestCount(FakeSensiboCloud::Endpoint::History)};
+    };
+    QCOMPARE(asked(), std::pair(0, 0));
+    QVERIFY(features.offersTimer()); // before the details come, a timer can be set all the same
+    QVERIFY(!features.history());
+
+    QCoro::waitFor(features.showDevice("abc123"));
+    QCOMPARE(asked(), std::pair(1, 1));
+    QVERIFY(features.offersTimer() && !features.timer() && !features.climateReact());
+    QVERIFY(features.history() && features.history()->drawable());
+    QCoro::waitFor(features.showDevice("abc123"));
+    QCOMPARE(asked(), std::pair(1, 1));
+    QCoro::waitFor(features.showDevice("def456")); // another device has its own
+    QCOMPARE(asked(), std::pair(2, 2));
+
+    now = now.addSecs(61);
+    QCoro::waitFor(features.showDevice("abc123"));
+    QCOMPARE(asked(), std::pair(3, 2));
+    now = now.addSecs(540);
+    QCoro::waitFor(features.showDevice("abc123"));
+    QCOMPARE(asked(), std::pair(4, 3));
+    now = now.addSecs(-3600); // a clock set back does not hold them up
+    QCoro::waitFor(features.showDevice("abc123"));
+    QCOMPARE(asked(), std::pair(5, 4));
+
+    QCoro::waitFor(service->fetchDevices());
+    QCoro::waitFor(service->fetchDevices());
+    QCOMPARE(asked(), std::pair(5, 4));
 }
 
 QTEST_GUILESS_MAIN(tst_SensiboService)

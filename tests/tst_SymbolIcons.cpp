@@ -34,6 +34,9 @@ const QStringList usedNames{
     "plus.circle",
     "checkmark.circle.fill",
     "xmark.circle.fill",
+    "timer",
+    "xmark.circle",
+    "thermometer.auto",
 };
 
 QImage opaqueCoverage(const QPixmap& pixmap)

@@ -1,4 +1,5 @@
 #include "app/TrayMenuModel.h"
+#include "app/TrayToolTip.h"
 #include "panel/ClimateControls.h"
 #include "tests/support/CloudFixture.h"
 
@@ -9,12 +10,30 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 
 namespace {
 QJsonObject livingRoom(const QString& mode = QStringLiteral("cool"), bool on = true)
 {
     return FakeSensiboCloud::makeDevice("abc123", "Living Room", on, mode);
 }
+
+// The living room's unit with a timer that switches it off in 72 minutes, or with Climate React set up and off.
+QJsonObject withTimer()
+{
+    QJsonObject device = livingRoom();
+    device["timer"] = FakeSensiboCloud::makeTimer(device, false, 72);
+    return device;
+}
+
+QJsonObject withClimateReact()
+{
+    QJsonObject device = livingRoom();
+    device["smartMode"] = FakeSensiboCloud::makeSmartMode(false);
+    return device;
+}
+
+const QDateTime fixedNow = QDateTime(QDate(2026, 12, 8), QTime(22, 18), QTimeZone::utc());
 
 // A unit whose cooling range is too long to list every value.
 QJsonObject wideRange()
@@ -100,15 +119,15 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt_data()
     QTest::addColumn<int>("listStatus"); // 0: the list never comes
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("choice");
-    QTest::addColumn<QString>("request"); // what the choice sends, empty when nothing
-    QTest::addColumn<QString>("firstLineAfter");
+    QTest::addColumn<QString>("request");    // what the choice sends, empty when nothing
+    QTest::addColumn<QString>("shownAfter"); // a line the choice shows at once
 
     const QString key = QStringLiteral("test-key");
     const QString header = QStringLiteral("~Living Room — 23°C, 51%");
     const QString change = QStringLiteral("PATCH /api/v2/pods/abc123/acStates/%1 %2");
     // The device view: the first line, the rows ("|" between them), then the entries of the application.
     const auto device = [&](const QString& rows) { return QStringList{header, "-"} + rows.split('|') + appEntries; };
-    const QString on = QStringLiteral("[x] Power|Mode: %1 > 5, %1|");
+    const QString on = QStringLiteral("[x] Power|Off in… > 5, none|Mode: %1 > 5, %1|");
     const QString temp = QStringLiteral("Temp: 22°C > 15, 22°C|");
     const QString fan = QStringLiteral("Fan: Auto > 6, Auto|");
     const QString swings = QStringLiteral("Swing: Off > 7, Off|H. Swing: Off > 7, Off|Light: On > 2, On");
@@ -126,8 +145,27 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt_data()
     QTest::newRow("one device on, cool") << QJsonArray{livingRoom()} << key << 200
                                          << device(on.arg("Cool") + temp + fan + swings) << "Mode: Cool/Heat"
                                          << change.arg("mode", R"({"newValue":"heat"})") << header;
-    QTest::newRow("one device off") << QJsonArray{livingRoom("cool", false)} << key << 200 << device("[ ] Power")
-                                    << "Power" << change.arg("on", R"({"newValue":true})") << header;
+    QTest::newRow("one device off") << QJsonArray{livingRoom("cool", false)} << key << 200
+                                    << device("[ ] Power|On in… > 5, none") << "Power"
+                                    << change.arg("on", R"({"newValue":true})") << header;
+    QTest::newRow("a timer to switch it off")
+        << QJsonArray{livingRoom()} << key << 200 << device(on.arg("Cool") + temp + fan + swings) << "Off in…/1 h"
+        << R"(PUT /api/v1/pods/abc123/timer/ {"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on",)"
+           R"("mode":"cool","on":false,"swing":"stopped","targetTemperature":22,"temperatureUnit":"C"},)"
+           R"("minutesFromNow":60})"
+        << "Timer: off in 1 h > 1, none";
+    QTest::newRow("a timer set, cancelled")
+        << QJsonArray{withTimer()} << key << 200
+        << device(QString(on).replace("Off in… > 5", "Timer: off in 1 h 12 min > 1").arg("Cool") + temp + fan + swings)
+        << "Timer: off in 1 h 12 min/Cancel Timer"
+        << "DELETE /api/v1/pods/abc123/timer/"
+        << "Off in… > 5, none";
+    QTest::newRow("Climate React switched on")
+        << QJsonArray{withClimateReact()} << key << 200
+        << device(QString(on).replace("none|", "none|[ ] Climate React|").arg("Cool") + temp + fan + swings)
+        << "Climate React"
+        << R"(PUT /api/v2/pods/abc123/smartmode {"enabled":true})"
+        << "[x] Climate React";
     QTest::newRow("fan mode has no temperatures")
         << QJsonArray{livingRoom("fan")} << key << 200 << device(on.arg("Fan") + fan + swings) << "Fan: Auto/Med-High"
         << change.arg("fanLevel", R"({"newValue":"medium_high"})") << header;
@@ -153,12 +191,13 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
     QFETCH(QStringList, lines);
     QFETCH(QString, choice);
     QFETCH(QString, request);
-    QFETCH(QString, firstLineAfter);
+    QFETCH(QString, shownAfter);
 
     CloudFixture fixture;
     QVERIFY(fixture.listening);
     fixture.cloud.setDevices(devices);
     std::unique_ptr<SensiboService> service = fixture.makeService();
+    service->features().setClock([] { return fixedNow; });
     service->setApiKey(key);
     TrayMenuModel model(*service, {});
     if (!key.isEmpty()) {
@@ -173,15 +212,24 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
                 fixture.cloud.overrideDeviceList(failure, 1);
             }
             QCoro::waitFor(service->fetchDevices());
+            if (service->selectedDeviceId()) {
+                QCoro::waitFor(service->features().showDevice(*service->selectedDeviceId())); // as the panel does
+            }
         }
     }
     QCOMPARE(render(model.items()), lines);
+    if (lines.join('|').contains("Timer: off in 1 h 12 min")) {
+        QCOMPARE(TrayToolTip::of(*service).title, "Kelvo: Living Room — Cool, 22°C, off in 1 h 12 min"); // the tooltip says it too
+    }
 
     if (service->selectedDevice()) {
         // The rows shown are the panel's.
         ClimateControls panel(*service, 110);
         QStringList panelRows;
         for (QWidget* row : panel.findChildren<QWidget*>(QRegularExpression("Row$"), Qt::FindDirectChildrenOnly)) {
+            if (row->objectName() == u"timerRow" || row->objectName() == u"climateReactRow") {
+                continue; // compared below
+            }
             for (QLabel* label : row->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
                 if (row->isVisibleTo(&panel) && !label->text().isEmpty()) {
                     panelRows.append(label->text());
@@ -195,6 +243,14 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
             }
         }
         QCOMPARE(menuRows, panelRows);
+        for (const auto& [entryKey, row] :
+             {std::pair{"timer", "timerRow"}, std::pair{"climateReact", "climateReactRow"}}) {
+            const auto entry =
+                std::find_if(model.items().cbegin(), model.items().cend(),
+                             [entryKey = entryKey](const TrayMenuItem& item) { return item.key == entryKey; });
+            QCOMPARE(entry != model.items().cend() && entry->visible,
+                     panel.findChild<QWidget*>(row)->isVisibleTo(&panel));
+        }
 
         // A refresh that brings nothing new is no change; a failed one shows its message under the first line.
         QSignalSpy changes(&model, &TrayMenuModel::itemsChanged);
@@ -217,18 +273,24 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
     const TrayMenuItem* entry = find(model.items(), choice);
     QVERIFY2(entry && entry->action && entry->enabled, qPrintable(choice));
     entry->action();
-    if (!firstLineAfter.isEmpty()) {
-        QCOMPARE(render(model.items()).first(), firstLineAfter); // shown at once, as in the panel
+    if (!shownAfter.isEmpty()) {
+        QVERIFY2(render(model.items()).contains(shownAfter), qPrintable(shownAfter)); // at once, as in the panel
     }
     if (request.isEmpty()) {
         QCoreApplication::processEvents();
         QCOMPARE(fixture.cloud.requests().size(), 0);
         return;
     }
-    QTRY_COMPARE(fixture.cloud.requests().size(), 1);
+    // Exactly one change; a timer or Climate React change is followed by a look at what the cloud made of it.
+    QTRY_VERIFY(!fixture.cloud.requests().isEmpty());
     const FakeHttpServer::Request& sent = fixture.cloud.requests().first();
     const QString body = sent.body.isEmpty() ? QString() : QLatin1Char(' ') + QString::fromUtf8(sent.body);
     QCOMPARE(QString::fromLatin1(sent.method + ' ' + sent.target.split('?').first()) + body, request);
+    const bool extras = sent.target.contains("/timer/") || sent.target.contains("/smartmode");
+    QTRY_COMPARE(fixture.cloud.requests().size(), extras ? 2 : 1);
+    if (extras) {
+        QCOMPARE(fixture.cloud.requests().last().target.split('?').first(), "/api/v2/pods/abc123");
+    }
 }
 
 QTEST_MAIN(tst_TrayMenuModel)

@@ -45,6 +45,9 @@ const QHash<QString, char32_t>& symbolTable()
         {QStringLiteral("plus.circle"), 0xe148},                 // add_circle_outline
         {QStringLiteral("checkmark.circle.fill"), 0xe86c},       // check_circle
         {QStringLiteral("xmark.circle.fill"), 0xe5c9},           // cancel
+        {QStringLiteral("timer"), 0xe425},                       // timer (a stopwatch)
+        {QStringLiteral("xmark.circle"), 0xe888},                // highlight_off
+        {QStringLiteral("thermometer.auto"), 0xf077},            // thermostat_auto
     };
     return table;
 }

@@ -23,8 +23,9 @@ keyboard (xdotool) and reads the screen (ImageMagick screenshots, tesseract OCR)
      Escape, a click elsewhere and another window taking the focus; a second start opens the running Kelvo's
      panel and leaves.
  11. with the accessibility bus (at-spi-bus-launcher on a private session bus, read with python3-pyatspi): the
-     open panel is an active window named "Kelvo" under the application, listing its controls by name, the
-     temperature as a spin button with its value and range, the readings with their meaning, one control focused.
+     open panel is an active window named "Kelvo" under the application, listing its controls by name (the timer's
+     among them), the temperature as a spin button with its value and range, the readings with their meaning, the
+     room's last day as a chart with its summary, one control focused.
 
 Usage: run_e2e.py BUILD_DIR   (BUILD_DIR holds kelvo and kelvo-sim; screenshots go to BUILD_DIR/e2e)
 
@@ -1346,7 +1347,10 @@ class E2E:
             start = nodes.index(window)
             end = next((i for i in range(start + 1, len(nodes)) if nodes[i]["depth"] <= 1), len(nodes))
             inside = nodes[start + 1 : end]
-            return (window, inside) if any(n["role"] == "spin button" for n in inside) else None
+            # The room's last day comes a moment after the devices.
+            ready = any(n["role"] == "spin button" for n in inside) and any(
+                n["name"].startswith("Room temperature, last 24 hours: ") for n in inside)
+            return (window, inside) if ready else None
 
         window, inside = self.wait_until("the open panel with its controls in the AT-SPI tree", controls)
         problems = []
@@ -1355,12 +1359,17 @@ class E2E:
         if "active" not in window["states"]:
             problems.append("the panel is not the active window")
         for role, name in (("combo box", "Mode"), ("combo box", "Fan"), ("spin button", "Temp"),
-                           ("check box", "Power"), ("push button", "Refresh"), ("push button", "Quit Kelvo")):
+                           ("check box", "Power"), ("combo box", "Timer"), ("push button", "Refresh"),
+                           ("push button", "Quit Kelvo")):
             if not any(n["role"] == role and n["name"] == name for n in inside):
                 problems.append(f'no {role} named "{name}"')
         for text in ("Room temperature", "Humidity", "Online"):
             if not any(n["name"].startswith(text) for n in inside):
                 problems.append(f'no reading "{text}..."')
+        chart = next((n for n in inside if n["name"].startswith("Room temperature, last 24 hours: ")), {})
+        if chart.get("role") != "chart" or not re.fullmatch(r"Room temperature, last 24 hours: (\d+ to )?\d+°C, now \d+°C",
+                                                             chart.get("name", "")):
+            problems.append(f"the room's last day is not a chart with its summary: {chart}")
         stepper = next((n for n in inside if n["role"] == "spin button"), {})
         value = stepper.get("value") or {}
         if not (value.get("minimum", 0) < value.get("current", -1) <= value.get("maximum", 0) and value.get("step")):

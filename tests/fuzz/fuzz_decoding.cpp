@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to both answer decoders: each must return a record or a description, never crash, leak or
+// Feeds arbitrary bytes to every answer decoder: each must return a record or a description, never crash, leak or
 // hang, and a failure always says what went wrong.
 #include "model/Decoding.h"
 
@@ -17,6 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const auto state = decodeACStateResponse(body);
     if (!state.ok() && state.error().isEmpty()) {
+        std::abort();
+    }
+
+    const auto details = decodeDeviceDetailsResponse(body);
+    if (!details.ok() && details.error().isEmpty()) {
+        std::abort();
+    }
+
+    const auto history = decodeHistoryResponse(body);
+    if (!history.ok() && history.error().isEmpty()) {
         std::abort();
     }
     return 0;

@@ -3,8 +3,14 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QSet>
+#include <QTimeZone>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -59,6 +65,21 @@ bool hasRightType(const QString& property, const QJsonValue& value)
     return value.isString();
 }
 
+// A timer as the cloud writes it: times in UTC without a zone, the wait counted from now.
+QJsonObject timerObject(const QJsonObject& acState, int minutesFromNow)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto plain = [](const QDateTime& time) { return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")); };
+    return QJsonObject{
+        {QStringLiteral("isEnabled"), true},
+        {QStringLiteral("acState"), acState},
+        {QStringLiteral("createTime"), plain(now)},
+        {QStringLiteral("createTimeSecondsAgo"), 0},
+        {QStringLiteral("targetTime"), plain(now.addSecs(qint64(minutesFromNow) * 60))},
+        {QStringLiteral("targetTimeSecondsFromNow"), qint64(minutesFromNow) * 60},
+    };
+}
+
 } // namespace
 
 FakeSensiboCloud::FakeSensiboCloud(QObject* parent)
@@ -100,14 +121,9 @@ bool FakeSensiboCloud::setAcStateProperty(const QString& id, const QString& prop
     return true;
 }
 
-void FakeSensiboCloud::overrideDeviceList(std::optional<FakeHttpServer::Response> response, int times)
+void FakeSensiboCloud::overrideEndpoint(Endpoint endpoint, std::optional<FakeHttpServer::Response> response, int times)
 {
-    m_deviceListOverride = Override{std::move(response), times};
-}
-
-void FakeSensiboCloud::overrideStateChange(std::optional<FakeHttpServer::Response> response, int times)
-{
-    m_stateChangeOverride = Override{std::move(response), times};
+    m_overrides[endpoint] = Override{std::move(response), times};
 }
 
 std::optional<FakeHttpServer::Response> FakeSensiboCloud::takeOverride(Override& override)
@@ -132,47 +148,123 @@ qsizetype FakeSensiboCloud::indexOfDevice(const QString& id) const
     return -1;
 }
 
+std::optional<std::pair<FakeSensiboCloud::Endpoint, QString>> FakeSensiboCloud::route(const QString& path) const
+{
+    if (path == kApiPrefix + QStringLiteral("/users/me/pods")) {
+        return std::pair{Endpoint::DeviceList, QString()};
+    }
+    // The timer lives under version 1 of the API: /api/v1/pods/<id>/timer/
+    const QString v1Pods = QStringLiteral("/api/v1/pods/");
+    if (path.startsWith(v1Pods)) {
+        const QStringList segments = path.mid(v1Pods.size()).split(QLatin1Char('/'));
+        if ((segments.size() == 2 || (segments.size() == 3 && segments[2].isEmpty())) && !segments[0].isEmpty() &&
+            segments[1] == QLatin1String("timer")) {
+            return std::pair{Endpoint::Timer, segments[0]};
+        }
+        return std::nullopt;
+    }
+    const QString pods = kApiPrefix + QStringLiteral("/pods/");
+    if (!path.startsWith(pods)) {
+        return std::nullopt;
+    }
+    const QStringList segments = path.mid(pods.size()).split(QLatin1Char('/'));
+    if (segments[0].isEmpty()) {
+        return std::nullopt;
+    }
+    if (segments.size() == 1) {
+        return std::pair{Endpoint::DeviceDetails, segments[0]};
+    }
+    if (segments.size() == 3 && segments[1] == QLatin1String("acStates") && !segments[2].isEmpty()) {
+        return std::pair{Endpoint::StateChange, segments[0]};
+    }
+    if (segments.size() == 2 && segments[1] == QLatin1String("smartmode")) {
+        return std::pair{Endpoint::ClimateReact, segments[0]};
+    }
+    if (segments.size() == 2 && segments[1] == QLatin1String("historicalMeasurements")) {
+        return std::pair{Endpoint::History, segments[0]};
+    }
+    return std::nullopt;
+}
+
 FakeHttpServer::Response FakeSensiboCloud::handle(const FakeHttpServer::Request& request)
 {
     const QUrl url(QString::fromLatin1(request.target));
     const QUrlQuery query(url);
     const QString path = url.path();
 
-    if (path == kApiPrefix + QStringLiteral("/users/me/pods")) {
-        ++m_deviceListCount;
-        if (std::optional<FakeHttpServer::Response> forced = takeOverride(m_deviceListOverride)) {
-            return *forced;
-        }
-        if (query.queryItemValue(QStringLiteral("apiKey"), QUrl::FullyDecoded) != m_apiKey) {
-            return error(request, 401, QStringLiteral("Unauthorized"), QStringLiteral("Invalid API key"));
-        }
-        if (request.method != "GET" && request.method != "HEAD") {
-            return error(request, 405, QStringLiteral("MethodNotAllowed"), QStringLiteral("Method not allowed"));
-        }
+    const auto routed = route(path);
+    if (!routed) {
+        return error(request, 404, QStringLiteral("NotFound"), QStringLiteral("No such resource"));
+    }
+    const auto [endpoint, deviceId] = *routed;
+    ++m_counts[endpoint];
+    if (std::optional<FakeHttpServer::Response> forced = takeOverride(m_overrides[endpoint])) {
+        return *forced;
+    }
+    if (query.queryItemValue(QStringLiteral("apiKey"), QUrl::FullyDecoded) != m_apiKey) {
+        return error(request, 401, QStringLiteral("Unauthorized"), QStringLiteral("Invalid API key"));
+    }
+    const auto methodIs = [&request](std::initializer_list<const char*> methods) {
+        return std::any_of(methods.begin(), methods.end(), [&](const char* m) { return request.method == m; });
+    };
+    bool allowed = false;
+    switch (endpoint) {
+    case Endpoint::DeviceList:
+    case Endpoint::DeviceDetails:
+    case Endpoint::History:
+        allowed = methodIs({"GET", "HEAD"});
+        break;
+    case Endpoint::StateChange:
+        allowed = methodIs({"PATCH"});
+        break;
+    case Endpoint::Timer:
+        allowed = methodIs({"PUT", "DELETE"});
+        break;
+    case Endpoint::ClimateReact:
+        allowed = methodIs({"PUT"});
+        break;
+    }
+    if (!allowed) {
+        return error(request, 405, QStringLiteral("MethodNotAllowed"), QStringLiteral("Method not allowed"));
+    }
+    if (endpoint != Endpoint::DeviceList && indexOfDevice(deviceId) < 0) {
+        return error(request, 404, QStringLiteral("NotFound"), QStringLiteral("Device %1 not found").arg(deviceId));
+    }
+    switch (endpoint) {
+    case Endpoint::DeviceList:
         return deviceList(request, query);
+    case Endpoint::StateChange:
+        return stateChange(request, deviceId, path.section(QLatin1Char('/'), -1));
+    case Endpoint::DeviceDetails:
+        return details(request, deviceId, query);
+    case Endpoint::Timer:
+        return timer(request, deviceId);
+    case Endpoint::ClimateReact:
+        return climateReact(request, deviceId);
+    case Endpoint::History:
+        return history(request, deviceId, query);
     }
+    return error(request, 404, QStringLiteral("NotFound"), QStringLiteral("No such resource"));
+}
 
-    // /api/v2/pods/<id>/acStates/<property>
-    const QString prefix = kApiPrefix + QStringLiteral("/pods/");
-    if (path.startsWith(prefix)) {
-        const QStringList segments = path.mid(prefix.size()).split(QLatin1Char('/'));
-        if (segments.size() == 3 && segments[1] == QLatin1String("acStates") && !segments[0].isEmpty() &&
-            !segments[2].isEmpty()) {
-            ++m_stateChangeCount;
-            if (std::optional<FakeHttpServer::Response> forced = takeOverride(m_stateChangeOverride)) {
-                return *forced;
-            }
-            if (query.queryItemValue(QStringLiteral("apiKey"), QUrl::FullyDecoded) != m_apiKey) {
-                return error(request, 401, QStringLiteral("Unauthorized"), QStringLiteral("Invalid API key"));
-            }
-            if (request.method != "PATCH") {
-                return error(request, 405, QStringLiteral("MethodNotAllowed"), QStringLiteral("Method not allowed"));
-            }
-            return stateChange(request, segments[0], segments[2]);
+// Only the top-level keys named in ?fields=; without it, only the id.
+QJsonObject FakeSensiboCloud::narrowed(const QJsonObject& device, const QString& fields) const
+{
+    if (!m_honourFields || fields == QLatin1String("*")) {
+        return device;
+    }
+    QStringList wanted = fields.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (wanted.isEmpty()) {
+        wanted.append(QStringLiteral("id"));
+    }
+    QJsonObject narrowed;
+    for (const QString& field : wanted) {
+        const QString key = field.trimmed();
+        if (device.contains(key)) {
+            narrowed.insert(key, device.value(key));
         }
     }
-
-    return error(request, 404, QStringLiteral("NotFound"), QStringLiteral("No such resource"));
+    return narrowed;
 }
 
 FakeHttpServer::Response FakeSensiboCloud::deviceList(const FakeHttpServer::Request& request, const QUrlQuery& query)
@@ -182,21 +274,8 @@ FakeHttpServer::Response FakeSensiboCloud::deviceList(const FakeHttpServer::Requ
     if (!m_honourFields || fields == QLatin1String("*")) {
         result = m_devices;
     } else {
-        // Without ?fields= the cloud lists only the ids.
-        QStringList wanted = fields.split(QLatin1Char(','), Qt::SkipEmptyParts);
-        if (wanted.isEmpty()) {
-            wanted.append(QStringLiteral("id"));
-        }
         for (const QJsonValue& value : m_devices) {
-            const QJsonObject device = value.toObject();
-            QJsonObject narrowed;
-            for (const QString& field : wanted) {
-                const QString key = field.trimmed();
-                if (device.contains(key)) {
-                    narrowed.insert(key, device.value(key));
-                }
-            }
-            result.append(narrowed);
+            result.append(narrowed(value.toObject(), fields));
         }
     }
 
@@ -274,6 +353,124 @@ FakeHttpServer::Response FakeSensiboCloud::stateChange(const FakeHttpServer::Req
                          {QStringLiteral("failureReason"), QJsonValue::Null},
                      }},
                 });
+}
+
+void FakeSensiboCloud::setDeviceKey(const QString& deviceId, const QString& key, const QJsonValue& value)
+{
+    const qsizetype index = indexOfDevice(deviceId);
+    if (index >= 0) {
+        QJsonObject device = m_devices.at(index).toObject();
+        device.insert(key, value);
+        m_devices.replace(index, device);
+    }
+}
+
+FakeHttpServer::Response FakeSensiboCloud::details(const FakeHttpServer::Request& request, const QString& deviceId,
+                                                   const QUrlQuery& query)
+{
+    QJsonObject pod = device(deviceId);
+    // The wait is counted from the answer, as the cloud does: negative once past.
+    QJsonObject set = pod.value(QStringLiteral("timer")).toObject();
+    if (!set.isEmpty()) {
+        QDateTime due = QDateTime::fromString(set.value(QStringLiteral("targetTime")).toString(), Qt::ISODate);
+        due.setTimeZone(QTimeZone::utc());
+        set.insert(QStringLiteral("targetTimeSecondsFromNow"), QDateTime::currentDateTimeUtc().secsTo(due));
+        pod.insert(QStringLiteral("timer"), set);
+    }
+    return json(request, 200,
+                QJsonObject{
+                    {QStringLiteral("status"), QStringLiteral("success")},
+                    {QStringLiteral("result"),
+                     narrowed(pod, query.queryItemValue(QStringLiteral("fields"), QUrl::FullyDecoded))},
+                });
+}
+
+FakeHttpServer::Response FakeSensiboCloud::timer(const FakeHttpServer::Request& request, const QString& deviceId)
+{
+    const QJsonObject success{{QStringLiteral("status"), QStringLiteral("success")}};
+    if (request.method == "DELETE") {
+        setDeviceKey(deviceId, QStringLiteral("timer"), QJsonValue::Null);
+        return json(request, 200, success);
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(request.body);
+    const QJsonObject body = document.object();
+    const QJsonValue minutes = body.value(QStringLiteral("minutesFromNow"));
+    const QJsonObject acState = body.value(QStringLiteral("acState")).toObject();
+    if (!minutes.isDouble() || minutes.toDouble() != double(minutes.toInteger()) || minutes.toInteger() < 1 ||
+        !acState.value(QStringLiteral("on")).isBool()) {
+        return error(request, 400, QStringLiteral("BadRequest"),
+                     QStringLiteral("minutesFromNow and acState.on are required"));
+    }
+    const QString timerId = QStringLiteral("tmr%1").arg(m_nextTimerId++, 7, 10, QLatin1Char('0'));
+    QJsonObject set = timerObject(acState, int(minutes.toInteger()));
+    set.insert(QStringLiteral("id"), timerId);
+    setDeviceKey(deviceId, QStringLiteral("timer"), set);
+    QTimer::singleShot(std::chrono::minutes(minutes.toInteger()), this,
+                       [this, deviceId, timerId] { fireTimer(deviceId, timerId); });
+    return json(request, 200,
+                QJsonObject{{QStringLiteral("status"), QStringLiteral("success")},
+                            {QStringLiteral("result"), QJsonObject{{QStringLiteral("id"), timerId}}}});
+}
+
+QJsonObject FakeSensiboCloud::makeTimer(const QJsonObject& device, bool turnsOn, int minutesFromNow)
+{
+    QJsonObject acState = device.value(QStringLiteral("acState")).toObject();
+    acState.remove(QStringLiteral("timestamp"));
+    acState.insert(QStringLiteral("on"), turnsOn);
+    QJsonObject set = timerObject(acState, minutesFromNow);
+    set.insert(QStringLiteral("id"), QStringLiteral("tmr0000000"));
+    return set;
+}
+
+// A timer that is still the one set applies its state, as the unit would on its own, and is gone.
+void FakeSensiboCloud::fireTimer(const QString& deviceId, const QString& timerId)
+{
+    const QJsonObject set = device(deviceId).value(QStringLiteral("timer")).toObject();
+    if (set.value(QStringLiteral("id")).toString() != timerId) {
+        return;
+    }
+    const QJsonObject acState = set.value(QStringLiteral("acState")).toObject();
+    for (auto it = acState.begin(); it != acState.end(); ++it) {
+        if (!isKnownProperty(it.key())) {
+            continue;
+        }
+        const bool changed = device(deviceId).value(QStringLiteral("acState")).toObject().value(it.key()) != *it;
+        setAcStateProperty(deviceId, it.key(), *it);
+        if (changed) {
+            Q_EMIT acStateChanged(deviceId, it.key(), *it);
+        }
+    }
+    setDeviceKey(deviceId, QStringLiteral("timer"), QJsonValue::Null);
+}
+
+FakeHttpServer::Response FakeSensiboCloud::climateReact(const FakeHttpServer::Request& request, const QString& deviceId)
+{
+    const QJsonValue enabled = QJsonDocument::fromJson(request.body).object().value(QStringLiteral("enabled"));
+    if (!enabled.isBool()) {
+        return error(request, 400, QStringLiteral("BadRequest"), QStringLiteral("enabled is required"));
+    }
+    QJsonObject smartMode = device(deviceId).value(QStringLiteral("smartMode")).toObject();
+    if (smartMode.isEmpty()) {
+        return error(request, 400, QStringLiteral("BadRequest"), QStringLiteral("Climate React is not set up"));
+    }
+    smartMode.insert(QStringLiteral("enabled"), enabled);
+    setDeviceKey(deviceId, QStringLiteral("smartMode"), smartMode);
+    return json(
+        request, 200,
+        QJsonObject{{QStringLiteral("status"), QStringLiteral("success")}, {QStringLiteral("result"), smartMode}});
+}
+
+FakeHttpServer::Response FakeSensiboCloud::history(const FakeHttpServer::Request& request, const QString& deviceId,
+                                                   const QUrlQuery& query)
+{
+    bool ok = false;
+    const int days = query.queryItemValue(QStringLiteral("days")).toInt(&ok);
+    if (!ok || days < 1 || days > 7) {
+        return error(request, 400, QStringLiteral("BadRequest"), QStringLiteral("days must be 1 to 7"));
+    }
+    return json(request, 200,
+                QJsonObject{{QStringLiteral("status"), QStringLiteral("success")},
+                            {QStringLiteral("result"), makeHistory(device(deviceId), days)}});
 }
 
 FakeHttpServer::Response FakeSensiboCloud::json(const FakeHttpServer::Request& request, int status,
@@ -423,4 +620,66 @@ QJsonArray FakeSensiboCloud::defaultDevices()
         makeDevice(QStringLiteral("def456"), QStringLiteral("Bedroom"), false, QStringLiteral("heat"), 20,
                    QStringLiteral("C"), 19.8, 44.0),
     };
+}
+
+QJsonObject FakeSensiboCloud::makeSmartMode(bool enabled, double low, double high)
+{
+    const auto state = [](const QString& mode, int target, const QString& fanLevel) {
+        return QJsonObject{
+            {QStringLiteral("on"), true},
+            {QStringLiteral("mode"), mode},
+            {QStringLiteral("targetTemperature"), target},
+            {QStringLiteral("temperatureUnit"), QStringLiteral("C")},
+            {QStringLiteral("fanLevel"), fanLevel},
+            {QStringLiteral("swing"), QStringLiteral("stopped")},
+        };
+    };
+    return QJsonObject{
+        {QStringLiteral("enabled"), enabled},
+        {QStringLiteral("type"), QStringLiteral("temperature")},
+        {QStringLiteral("deviceUid"), QStringLiteral("demo")},
+        {QStringLiteral("lowTemperatureThreshold"), low},
+        {QStringLiteral("highTemperatureThreshold"), high},
+        {QStringLiteral("lowTemperatureState"), state(QStringLiteral("heat"), 22, QStringLiteral("low"))},
+        {QStringLiteral("highTemperatureState"), state(QStringLiteral("cool"), 24, QStringLiteral("high"))},
+        {QStringLiteral("lowTemperatureWebhook"), QJsonValue::Null},
+        {QStringLiteral("highTemperatureWebhook"), QJsonValue::Null},
+    };
+}
+
+QJsonObject FakeSensiboCloud::makeHistory(const QJsonObject& device, int days)
+{
+    constexpr qint64 step = 90; // seconds between readings
+    const QJsonObject readings = device.value(QStringLiteral("measurements")).toObject();
+    const double temperatureNow = readings.value(QStringLiteral("temperature")).toDouble(21);
+    const double humidityNow = readings.value(QStringLiteral("humidity")).toDouble(45);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 last = now.toSecsSinceEpoch() / step * step;
+    const quint32 seed = qHash(device.value(QStringLiteral("id")).toString());
+    // Warmest in the afternoon, coolest before dawn, with slower drifts of its own (doors, sun, people) and a little
+    // unrest from reading to reading; the same on every fetch.
+    const double phase = double(seed % 628) / 100.0;
+    const auto swing = [phase](qint64 secs) {
+        const double day = double(secs % 86400) / 86400.0 * 2 * M_PI;
+        const double hours = double(secs) / 3600.0;
+        return std::sin(day - 10.0 / 24.0 * 2 * M_PI) + 0.25 * std::sin(hours * 0.9 + phase) +
+               0.12 * std::sin(hours * 2.3 + 2 * phase);
+    };
+    const auto unrest = [seed](qint64 secs) {
+        const quint32 h = qHash(secs, seed);
+        return double(h % 1000) / 1000.0 - 0.5;
+    };
+    QJsonArray temperature;
+    QJsonArray humidity;
+    for (qint64 secs = last - qint64(days) * 86400 + step; secs <= last; secs += step) {
+        const double t = temperatureNow + 1.4 * (swing(secs) - swing(last)) + 0.15 * unrest(secs);
+        const double h =
+            std::clamp(humidityNow - 4.0 * (swing(secs) - swing(last)) + 0.8 * unrest(secs + 1), 5.0, 95.0);
+        const QString time = QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()).toString(Qt::ISODate);
+        temperature.append(
+            QJsonObject{{QStringLiteral("time"), time}, {QStringLiteral("value"), std::round(t * 10) / 10}});
+        humidity.append(
+            QJsonObject{{QStringLiteral("time"), time}, {QStringLiteral("value"), std::round(h * 10) / 10}});
+    }
+    return QJsonObject{{QStringLiteral("temperature"), temperature}, {QStringLiteral("humidity"), humidity}};
 }

@@ -1,5 +1,7 @@
 // A demo Sensibo cloud on 127.0.0.1: air conditioners whose state follows Kelvo's changes and whose room
-// temperatures drift towards their targets, so Kelvo can be tried without an account.
+// temperatures drift towards their targets, so Kelvo can be tried without an account. It serves every request Kelvo
+// makes: the device list, state changes, a device's details, timers (which fire when due and apply their state),
+// Climate React (set up on the living room's unit) and each room's last days of readings.
 //
 //   build/kelvo-sim [--port 8080] [--key demo]
 //   KELVO_SENSIBO_API_URL=http://127.0.0.1:8080/api/v2 build/kelvo    (and enter the key "demo" in the settings)
@@ -47,9 +49,11 @@ QJsonArray demoDevices()
     state.remove(QStringLiteral("targetTemperature"));
     state.insert(QStringLiteral("fanLevel"), QStringLiteral("low"));
     garage.insert(QStringLiteral("acState"), state);
+    QJsonObject livingRoom = FakeSensiboCloud::makeDevice(QStringLiteral("demo1"), QStringLiteral("Living Room"), true,
+                                                          QStringLiteral("cool"), 22, QStringLiteral("C"), 24.6, 48.5);
+    livingRoom.insert(QStringLiteral("smartMode"), FakeSensiboCloud::makeSmartMode(true, 20, 27.5));
     return QJsonArray{
-        FakeSensiboCloud::makeDevice(QStringLiteral("demo1"), QStringLiteral("Living Room"), true,
-                                     QStringLiteral("cool"), 22, QStringLiteral("C"), 24.6, 48.5),
+        livingRoom,
         FakeSensiboCloud::makeDevice(QStringLiteral("demo2"), QStringLiteral("Bedroom"), true, QStringLiteral("heat"),
                                      72, QStringLiteral("F"), 19.1, 41.0),
         garage,
