@@ -2,10 +2,11 @@
 
 #include "app/PanelWindow.h"
 #include "app/TrayToolTip.h"
-#include "ui/FocusRingStyle.h"
 #include "panel/MenuBarView.h"
 #include "platform/LoginItem.h"
+#include "platform/PreferenceKeys.h"
 #include "tray/DesktopTrayHosts.h"
+#include "ui/FocusRingStyle.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -27,6 +28,7 @@ std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
 
 KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     : QObject(parent)
+    , m_preferencesDirectory(options.preferencesDirectory)
     , m_preferences(options.preferencesDirectory)
     , m_service(m_preferences, &m_network, options.cloudUrl)
     , m_updater(m_preferences, &m_network, options.siteUrl, options.updateHooks)
@@ -156,6 +158,13 @@ void KelvoApp::refreshNow()
     if (!m_service.apiKey().isEmpty()) {
         m_service.startRefreshTask();
     }
+}
+
+void KelvoApp::reloadApiKey()
+{
+    const Preferences stored(m_preferencesDirectory, Preferences::Access::ReadOnly);
+    m_service.setApiKey(stored.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString()));
+    refreshNow();
 }
 
 void KelvoApp::openSettings()

@@ -67,6 +67,8 @@ public:
     void openSettings();
     // Loads the devices now (they were changed elsewhere) and restarts the 30 s refresh from here.
     void refreshNow();
+    // Reads the API key stored elsewhere (`kelvo login`, `kelvo logout`) and loads with it.
+    void reloadApiKey();
 
 private:
     QCoro::Task<> launch();
@@ -76,6 +78,7 @@ private:
     void showTrayMenu(const QRect& anchor);
 
     AppDelegate m_delegate;
+    QString m_preferencesDirectory;
     Preferences m_preferences;
     QNetworkAccessManager m_network;
     SensiboService m_service;

@@ -136,6 +136,8 @@ void SingleInstance::listen()
                         Q_EMIT activationRequested();
                     } else if (line == InstanceSocket::refreshMessage) {
                         Q_EMIT refreshRequested();
+                    } else if (line == InstanceSocket::reloadKeyMessage) {
+                        Q_EMIT keyReloadRequested();
                     }
                 }
             });

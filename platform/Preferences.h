@@ -44,6 +44,8 @@ public:
     bool setText(const QString& key, const QString& value);
     bool setBool(const QString& key, bool value);
     bool setDate(const QString& key, const QDateTime& value);
+    // Takes the key out of the store (`kelvo logout`); the same as a write otherwise.
+    bool remove(const QString& key);
 
     // Why the last write failed: "<file>: <reason>"; empty after a write that succeeded.
     const QString& lastError() const { return m_lastError; }
@@ -54,7 +56,7 @@ public:
 private:
     void load();
     void moveAside();
-    bool write(const QString& key, const QJsonValue& value);
+    bool write(const QString& key, const std::optional<QJsonValue>& value); // none: remove the key
     bool save(QString* reason);
 
     QString m_directory;

@@ -1,6 +1,8 @@
 #include "app/SingleInstance.h"
+#include "platform/InstanceSocket.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -13,6 +15,7 @@ class tst_SingleInstance : public QObject
 private Q_SLOTS:
     void init();
     void secondStartHandsOverToTheFirst();
+    void otherKelvosMessagesReachTheirSignals();
     void aListenerWithoutTheLockIsNoKelvo();
     void ofTwoStartsAtOnceExactlyOneStays();
     void withoutADisplayItSaysSo();
@@ -53,6 +56,23 @@ void tst_SingleInstance::secondStartHandsOverToTheFirst()
     SingleInstance second(name);
     QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
     QTRY_COMPARE(asked.size(), 1);
+}
+
+// The command line's messages: refresh after a change, reload-key after `kelvo login` or `kelvo logout`.
+void tst_SingleInstance::otherKelvosMessagesReachTheirSignals()
+{
+    const QString name = m_dir->filePath(QStringLiteral("instance.socket"));
+    SingleInstance kelvo(name);
+    QCOMPARE(kelvo.claim(), SingleInstance::Role::First);
+    QSignalSpy refresh(&kelvo, &SingleInstance::refreshRequested);
+    QSignalSpy reloadKey(&kelvo, &SingleInstance::keyReloadRequested);
+
+    QLocalSocket other;
+    other.connectToServer(name);
+    QVERIFY(other.waitForConnected());
+    other.write(InstanceSocket::refreshMessage + InstanceSocket::reloadKeyMessage);
+    QTRY_COMPARE(reloadKey.size(), 1);
+    QCOMPARE(refresh.size(), 1);
 }
 
 // Something else listening on the path (a Kelvo that crashed and left its socket behind looks the same) holds no
