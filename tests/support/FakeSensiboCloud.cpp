@@ -105,14 +105,18 @@ void FakeSensiboCloud::overrideDeviceList(std::optional<FakeHttpServer::Response
     m_deviceListOverride = Override{std::move(response), times};
 }
 
-void FakeSensiboCloud::overrideStateChange(std::optional<FakeHttpServer::Response> response, int times)
+void FakeSensiboCloud::overrideStateChange(std::optional<FakeHttpServer::Response> response, int times, int skip)
 {
-    m_stateChangeOverride = Override{std::move(response), times};
+    m_stateChangeOverride = Override{std::move(response), times, skip};
 }
 
 std::optional<FakeHttpServer::Response> FakeSensiboCloud::takeOverride(Override& override)
 {
     if (!override.response || override.times == 0) {
+        return std::nullopt;
+    }
+    if (override.skip > 0) {
+        --override.skip;
         return std::nullopt;
     }
     std::optional<FakeHttpServer::Response> response = override.response;

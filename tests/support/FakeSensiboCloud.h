@@ -44,9 +44,10 @@ public:
     bool setAcStateProperty(const QString& id, const QString& property, const QJsonValue& value);
 
     // Answers the next `times` requests of that kind with `response` exactly as given (times < 0: every request
-    // until cleared with std::nullopt). An overridden state change leaves the device as it was.
+    // until cleared with std::nullopt), after answering the first `skip` as usual. An overridden state change
+    // leaves the device as it was.
     void overrideDeviceList(std::optional<FakeHttpServer::Response> response, int times = -1);
-    void overrideStateChange(std::optional<FakeHttpServer::Response> response, int times = -1);
+    void overrideStateChange(std::optional<FakeHttpServer::Response> response, int times = -1, int skip = 0);
 
     // Gzip-compresses the answers to requests that accept gzip, as the real cloud does.
     void setGzip(bool gzip) { m_gzip = gzip; }
@@ -80,6 +81,7 @@ private:
     struct Override {
         std::optional<FakeHttpServer::Response> response;
         int times = -1;
+        int skip = 0;
     };
 
     FakeHttpServer::Response handle(const FakeHttpServer::Request& request);
