@@ -5,7 +5,6 @@
 #include "cli/HelpText.h"
 #include "cli/Invocation.h"
 #include "cli/Output.h"
-#include "platform/InstanceSocket.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
@@ -74,8 +73,7 @@ std::optional<int> CommandLine::run(int argc, char* argv[])
     const bool usesKey = invocation.command != Command::Login && invocation.command != Command::Logout;
     const bool warn = usesKey && invocation.command != Command::Complete;
     CommandSession session({SensiboService::defaultBaseURL(),
-                            usesKey ? apiKey(preferencesDirectory, output, warn) : QString(), preferencesDirectory,
-                            InstanceSocket::path(preferencesDirectory)},
+                            usesKey ? apiKey(preferencesDirectory, output, warn) : QString(), preferencesDirectory},
                            output);
     return output.finish(QCoro::waitFor(session.run(invocation)));
 }

@@ -90,6 +90,11 @@ int CommandSession::fail(int status, const QString& message, bool forWaybar)
     return status;
 }
 
+void CommandSession::tellTray(const QByteArray& message) const
+{
+    askRunningInstance(InstanceSocket::path(m_options.preferencesDirectory), message);
+}
+
 QCoro::Task<std::optional<QList<SensiboDevice>>> CommandSession::loadDevices(bool forWaybar)
 {
     if (m_options.apiKey.isEmpty()) {
@@ -132,9 +137,11 @@ QCoro::Task<int> CommandSession::status(const Invocation& invocation)
         if (shown.isEmpty()) {
             m_output.error(QStringLiteral("No devices on this account"));
         }
+        QString lines;
         for (const SensiboDevice& device : shown) {
-            m_output.out(statusLine(device) + u'\n');
+            lines += statusLine(device) + u'\n';
         }
+        m_output.out(lines);
         break;
     }
     co_return ExitStatus::done;
@@ -196,7 +203,7 @@ QCoro::Task<int> CommandSession::set(const Invocation& invocation)
         }
     }
     if (applied > 0) {
-        askRunningInstance(m_options.instanceSocketPath, InstanceSocket::refreshMessage);
+        tellTray(InstanceSocket::refreshMessage);
     }
     co_return status;
 }
@@ -246,7 +253,7 @@ QCoro::Task<int> CommandSession::login()
     if (!preferences.setText(QLatin1String(PreferenceKeys::sensiboAPIKey), key)) {
         co_return fail(ExitStatus::failed, QStringLiteral("Could not save the key: ") + preferences.lastError());
     }
-    askRunningInstance(m_options.instanceSocketPath, InstanceSocket::reloadKeyMessage);
+    tellTray(InstanceSocket::reloadKeyMessage);
     m_output.out(QStringLiteral("Key saved; %1\n").arg(countText(outcome.devices->size())));
     co_return ExitStatus::done;
 }
@@ -261,7 +268,7 @@ int CommandSession::logout()
     if (!preferences.remove(QLatin1String(PreferenceKeys::sensiboAPIKey))) {
         return fail(ExitStatus::failed, QStringLiteral("Could not remove the key: ") + preferences.lastError());
     }
-    askRunningInstance(m_options.instanceSocketPath, InstanceSocket::reloadKeyMessage);
+    tellTray(InstanceSocket::reloadKeyMessage);
     m_output.out(QStringLiteral("Key removed\n"));
     return ExitStatus::done;
 }
@@ -279,8 +286,7 @@ QCoro::Task<int> CommandSession::complete(const Invocation& invocation)
             }
         }
     }
-    for (const QString& line : completionLines(request, rooms)) {
-        m_output.out(line + u'\n');
-    }
+    const QStringList lines = completionLines(request, rooms);
+    m_output.out(lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n');
     co_return ExitStatus::done;
 }

@@ -21,8 +21,7 @@ public:
     struct Options {
         QString baseURL;              // the cloud's address
         QString apiKey;               // empty: there is none
-        QString preferencesDirectory; // where `login` stores the key
-        QString instanceSocketPath;   // where a running tray Kelvo listens
+        QString preferencesDirectory; // where `login` stores the key, and whose tray Kelvo is told of changes
     };
 
     CommandSession(Options options, Output& output);
@@ -42,6 +41,8 @@ private:
     // one line, naming the device when `named`; says whether every change went through, and counts those that did.
     QCoro::Task<bool> send(const SensiboDevice& device, const SettingPlan& plan, bool named, int& applied);
     int fail(int status, const QString& message, bool forWaybar = false);
+    // Tells the tray Kelvo of this settings folder, if one runs, one of the instance socket's messages.
+    void tellTray(const QByteArray& message) const;
 
     Options m_options;
     Output& m_output;

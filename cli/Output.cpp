@@ -62,7 +62,7 @@ bool Output::writeAll(int descriptor, const QByteArray& bytes)
 void Output::out(const QByteArray& bytes)
 {
     // After the first failure nothing more is written: the output is cut short anyway.
-    if (m_outError == 0 && !writeAll(m_out, bytes)) {
+    if (!bytes.isEmpty() && m_outError == 0 && !writeAll(m_out, bytes)) {
         m_outError = errno != 0 ? errno : EIO;
     }
 }
