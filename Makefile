@@ -73,7 +73,8 @@ ASAN_DIR ?= build-asan
 SANITIZE = -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
 test-asan: deps-test
 	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DKELVO_WERROR=$(WERROR) \
-		-DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" >/dev/null
+		-DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" -DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE)" \
+		-DCMAKE_MODULE_LINKER_FLAGS="$(SANITIZE)" >/dev/null
 	@cmake --build $(ASAN_DIR) -j$(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
 		ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
@@ -106,8 +107,10 @@ deb: export SOURCE_DATE_EPOCH ?= $(shell date -d '$(CHANGELOG_DATE)' +%s)
 deb: deps
 	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g; \
 		cmake -S . -B $(DEB_DIR) -DCMAKE_BUILD_TYPE=Release -DKELVO_BUILD_TESTS=OFF -DKELVO_DEBIAN_PACKAGE=ON \
+		-DCMAKE_INSTALL_PREFIX=/usr \
 		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
-		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS) >/dev/null
+		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+		-DCMAKE_MODULE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS) >/dev/null
 	@$(call quiet_build,$(DEB_DIR),kelvo)
 	@rm -f $(DEB_DIR)/kelvo_*.deb
 	@cd $(DEB_DIR) && cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }

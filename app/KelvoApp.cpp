@@ -6,6 +6,7 @@
 #include "panel/MenuBarView.h"
 #include "platform/Logging.h"
 #include "platform/LoginItem.h"
+#include "platform/PreferenceKeys.h"
 #include "tray/DesktopTrayHosts.h"
 #include "tray/LikelyTrayAnchor.h"
 #include "tray/TrayMenuView.h"
@@ -34,6 +35,7 @@ std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
 
 KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     : QObject(parent)
+    , m_preferencesDirectory(options.preferencesDirectory)
     , m_preferences(options.preferencesDirectory)
     , m_service(m_preferences, &m_network, options.cloudUrl)
     , m_updater(m_preferences, &m_network, options.siteUrl, options.updateHooks)
@@ -200,6 +202,13 @@ void KelvoApp::openPanel()
 void KelvoApp::refreshNow()
 {
     m_service.requestRefresh();
+}
+
+void KelvoApp::reloadApiKey()
+{
+    const Preferences stored(m_preferencesDirectory, Preferences::Access::ReadOnly);
+    m_service.setApiKey(stored.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString()));
+    refreshNow();
 }
 
 void KelvoApp::openSettings()

@@ -71,6 +71,8 @@ public:
     // Loads the devices now (they were changed elsewhere) and restarts the 30 s refresh from here; requests that come
     // while that load runs are folded into one more load after it.
     void refreshNow();
+    // Reads the API key stored elsewhere (`kelvo login`, `kelvo logout`) and loads with it.
+    void reloadApiKey();
 
 private:
     QCoro::Task<> launch();
@@ -80,6 +82,7 @@ private:
     void showTrayMenu(const QRect& anchor);
 
     AppDelegate m_delegate;
+    QString m_preferencesDirectory;
     Preferences m_preferences;
     QNetworkAccessManager m_network;
     SensiboService m_service;

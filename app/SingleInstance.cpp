@@ -167,6 +167,8 @@ void SingleInstance::serve(QLocalSocket* client)
                 Q_EMIT activationRequested();
             } else if (line == InstanceSocket::refreshMessage) {
                 Q_EMIT refreshRequested();
+            } else if (line == InstanceSocket::reloadKeyMessage) {
+                Q_EMIT keyReloadRequested();
             }
         }
         if (client->bytesAvailable() >= InstanceSocket::maxLineLength) {

@@ -43,6 +43,8 @@ Q_SIGNALS:
     void activationRequested();
     // Another Kelvo process changed the devices at the cloud.
     void refreshRequested();
+    // Another Kelvo process stored or removed the API key.
+    void keyReloadRequested();
 
 private:
     bool askRunningInstanceToOpen();

@@ -2,7 +2,8 @@
 // Kelvo runs as its own process (offscreen unless --platform says otherwise) with a stored API key and a clean
 // preference store; the cloud and the clock live in this process. The clock (monotonic) starts just before
 // QProcess::start and stops when the cloud has read the whole request. One warm-up run is not counted.
-// Options: --runs N (default 11), --kelvo PATH, --platform NAME. Target: under 300 ms.
+// Options: --runs N (default 11), --kelvo PATH, --platform NAME, --compare PATH (another Kelvo, say an earlier
+// build, started in turn with this one). Target: under 300 ms.
 
 #include "bench/BenchSupport.h"
 #include "tests/support/FakeSite.h"
@@ -35,32 +36,50 @@ int main(int argc, char* argv[])
                          }
                      });
 
-    std::vector<double> times;
+    // Each run starts every program once, in turn, so that the machine's load weighs on all of them alike.
+    struct Subject {
+        QString program;
+        std::vector<double> times;
+    };
+    std::vector<Subject> subjects{{kelvo, {}}};
+    if (const auto other = bench::option(arguments, QStringLiteral("--compare"))) {
+        subjects.push_back({*other, {}});
+    }
     for (int run = 0; run <= runs; ++run) {
-        bench::Spawned kelvoProcess;
-        kelvoProcess.storeApiKey(QStringLiteral("bench-key"));
-        const QProcessEnvironment env =
-            bench::kelvoEnvironment(kelvoProcess, platform, cloud.baseUrl(), site.baseUrl());
-        seen = false;
-        const auto started = bench::Clock::now();
-        kelvoProcess.start(kelvo, env);
-        if (!bench::spinUntil([&] { return seen || !kelvoProcess.running(); }, 10000) || !seen) {
-            std::printf("run %d: no device-list request within 10 s (Kelvo %s)\n%s\n", run,
-                        kelvoProcess.running() ? "running" : "exited", kelvoProcess.errors().constData());
-            return 1;
+        for (Subject& subject : subjects) {
+            bench::Spawned kelvoProcess;
+            kelvoProcess.storeApiKey(QStringLiteral("bench-key"));
+            const QProcessEnvironment env =
+                bench::kelvoEnvironment(kelvoProcess, platform, cloud.baseUrl(), site.baseUrl());
+            seen = false;
+            const auto started = bench::Clock::now();
+            kelvoProcess.start(subject.program, env);
+            if (!bench::spinUntil([&] { return seen || !kelvoProcess.running(); }, 10000) || !seen) {
+                std::printf("run %d: no device-list request within 10 s (%s %s)\n%s\n", run,
+                            qPrintable(subject.program), kelvoProcess.running() ? "running" : "exited",
+                            kelvoProcess.errors().constData());
+                return 1;
+            }
+            const double ms = bench::msSince(started, arrived);
+            if (run == 0) {
+                std::printf("warm-up run (not counted): %.1f ms\n", ms);
+            } else {
+                subject.times.push_back(ms);
+            }
+            kelvoProcess.stop();
         }
-        const double ms = bench::msSince(started, arrived);
-        if (run == 0) {
-            std::printf("warm-up run (not counted): %.1f ms\n", ms);
-        } else {
-            times.push_back(ms);
-        }
-        kelvoProcess.stop();
     }
 
-    const bench::Summary summary = bench::summarize(times);
-    std::printf("start-up, process start → first device-list request at the cloud: median %s ms; target < 300 ms: "
-                "%s\n",
-                bench::describe(summary).c_str(), summary.median < 300 ? "met" : "MISSED");
+    for (const Subject& subject : subjects) {
+        const bench::Summary summary = bench::summarize(subject.times);
+        std::printf("%s\nstart-up, process start → first device-list request at the cloud: median %s ms; target < 300 "
+                    "ms: %s\n",
+                    qPrintable(subject.program), bench::describe(summary).c_str(),
+                    summary.median < 300 ? "met" : "MISSED");
+    }
+    if (subjects.size() == 2) {
+        std::printf("first / second: %.2f×\n",
+                    bench::summarize(subjects[0].times).median / bench::summarize(subjects[1].times).median);
+    }
     return 0;
 }

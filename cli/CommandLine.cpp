@@ -1,28 +1,23 @@
 #include "cli/CommandLine.h"
 
 #include "cli/CommandSession.h"
+#include "cli/DeviceReport.h"
 #include "cli/HelpText.h"
 #include "cli/Invocation.h"
-#include "platform/InstanceSocket.h"
+#include "cli/Output.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
-#include <cstdio>
-#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
-void print(std::FILE* stream, const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-}
-
-// KELVO_API_KEY for this call, else the key the settings window saved. The command line never writes it.
-QString apiKey(const QString& preferencesDirectory)
+// KELVO_API_KEY for this call, else the stored key. A stored key in a file others may read is worth a warning.
+QString apiKey(const QString& preferencesDirectory, Output& output, bool warn)
 {
     const QString overridden = qEnvironmentVariable("KELVO_API_KEY");
     if (!overridden.isEmpty()) {
@@ -30,49 +25,58 @@ QString apiKey(const QString& preferencesDirectory)
     }
     const Preferences preferences(preferencesDirectory, Preferences::Access::ReadOnly);
     if (const std::optional<QString> notice = preferences.loadNotice()) {
-        print(stderr, QStringLiteral("kelvo: %1\n").arg(*notice));
+        output.error(*notice);
     }
-    return preferences.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString());
+    const QString key = preferences.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString());
+    struct stat info {
+    };
+    if (warn && !key.isEmpty() && ::stat(QFile::encodeName(preferences.filePath()).constData(), &info) == 0 &&
+        (info.st_mode & 044) != 0) {
+        output.error(QStringLiteral("warning: %1 holds your API key and other users can read it; chmod 600 it")
+                         .arg(preferences.filePath()));
+    }
+    return key;
 }
 
 } // namespace
 
-bool CommandLine::isCommandLine(int argc, char* argv[])
-{
-    if (argc < 2) {
-        return false;
-    }
-    const char* first = argv[1];
-    return first[0] != '-' || std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 ||
-           std::strcmp(first, "--version") == 0;
-}
-
-int CommandLine::run(int argc, char* argv[])
+std::optional<int> CommandLine::run(int argc, char* argv[])
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
     }
     const ParsedArguments parsed = parseArguments(arguments);
+    if (parsed.invocation && parsed.invocation->command == Command::Tray) {
+        return std::nullopt;
+    }
+
+    Output output = Output::forThisProcess();
     if (!parsed.invocation) {
+        if (parsed.forWaybar) {
+            output.out(waybarError(parsed.error));
+        }
         const QString help = parsed.helpTopic.isEmpty() ? QStringLiteral("kelvo --help")
                                                         : QStringLiteral("kelvo help ") + parsed.helpTopic;
-        print(stderr, QStringLiteral("kelvo: %1\nTry '%2'.\n").arg(parsed.error, help));
-        return ExitStatus::usage;
+        output.error(QStringLiteral("%1\nTry '%2'.").arg(parsed.error, help));
+        return output.finish(parsed.forWaybar ? ExitStatus::done : ExitStatus::usage);
     }
     const Invocation& invocation = *parsed.invocation;
-    if (invocation.command == Invocation::Command::Help) {
-        print(stdout, helpText(invocation.helpTopic));
-        return ExitStatus::done;
+    if (invocation.command == Command::Help) {
+        output.out(helpText(invocation.helpTopic));
+        return output.finish(ExitStatus::done);
     }
-    if (invocation.command == Invocation::Command::Version) {
-        print(stdout, QStringLiteral("kelvo " KELVO_VERSION "\n"));
-        return ExitStatus::done;
+    if (invocation.command == Command::Version) {
+        output.out(QByteArrayLiteral("kelvo " KELVO_VERSION "\n"));
+        return output.finish(ExitStatus::done);
     }
 
     QCoreApplication application(argc, argv);
     const QString preferencesDirectory = Preferences::defaultDirectory();
-    CommandSession session(
-        {SensiboService::defaultBaseURL(), apiKey(preferencesDirectory), InstanceSocket::path(preferencesDirectory)});
-    return QCoro::waitFor(session.run(invocation));
+    const bool usesKey = invocation.command != Command::Login && invocation.command != Command::Logout;
+    const bool warn = usesKey && invocation.command != Command::Complete;
+    CommandSession session({SensiboService::defaultBaseURL(),
+                            usesKey ? apiKey(preferencesDirectory, output, warn) : QString(), preferencesDirectory},
+                           output);
+    return output.finish(QCoro::waitFor(session.run(invocation)));
 }

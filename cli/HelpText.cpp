@@ -1,123 +1,72 @@
 #include "cli/HelpText.h"
 
+#include "cli/CommandTable.h"
+
+#include <QStringList>
+
 namespace {
 
-const char overview[] = R"(Usage: kelvo [COMMAND] [OPTIONS]
+const char introduction[] = R"(Usage: kelvo [COMMAND] [OPTIONS]
 
 Kelvo controls Sensibo air conditioners. Without a command it starts in the
 system tray. With one it does its work on the command line and exits; it needs
 no display, so it works over ssh, in cron and from keyboard shortcuts.
-
-Commands:
-  status [--device ROOM|ID] [--json | --waybar]
-                          show the air conditioners' state
-  devices [--json]        list the devices' ids and rooms
-  set [--device ROOM|ID] SETTING VALUE...
-                          change settings (power, mode, temp, fan, swing,
-                          hswing, light), in the order given
-  on [--device ROOM|ID]   switch on (short for: set power on)
-  off [--device ROOM|ID]  switch off (short for: set power off)
-  help [COMMAND]          describe a command
-
-Options:
-  -h, --help              show this help (after a command: that command's)
-  --version               show Kelvo's version
-
-Without --device a command acts on the first device, the one the panel shows
-first. --device takes a room name (in any case) or a device id.
-
-The API key is the one saved in Kelvo's settings window; the environment
-variable KELVO_API_KEY overrides it for the call.
-
-Exit status: 0 done; 1 no API key, or the cloud or the network failed (the
-message is on standard error); 2 usage error: an unknown command, option,
-setting, value or device.
-
-After a change, a Kelvo running in the tray shows it at once.
-See kelvo(1) for examples.
 )";
 
-const char status[] = R"(Usage: kelvo status [--device ROOM|ID] [--json | --waybar]
+const char closing[] = R"(
+The API key is the one stored with 'kelvo login' or in Kelvo's settings
+window; the environment variable KELVO_API_KEY overrides it for the call.
 
-Shows one line per air conditioner, or only for the one --device names: room,
-power, mode, target temperature, fan level, room temperature, humidity and
-whether it is online. Asks the Sensibo cloud once.
+Exit status: 0 done; 1 no API key, the cloud or the network failed, a change
+was refused, or the output could not be written (the message is on standard
+error); 2 usage error: an unknown command, option, setting, value or device.
 
-  --device ROOM|ID  only this device: a room name (in any case) or an id
-  --json            the devices as a JSON array of objects with the fields
-                      id, room, on, mode, targetTemperature, temperatureUnit,
-                      fanLevel, swing, horizontalSwing, light,
-                      roomTemperature (degrees Celsius, as measured),
-                      humidity (percent), online
-                    each null when the cloud reports nothing for it
-  --waybar          one line for a waybar custom module ("return-type":
-                    "json") about the --device or the first device: text (the
-                    room temperature), tooltip, class and alt. class is off,
-                    cool, heat, on, offline or error; alt is off, offline,
-                    error or the mode. A failure of the cloud shows as class
-                    error and exits 0, as waybar hides a module whose command
-                    fails.
+After a change, a Kelvo running in the tray shows it at once. Shell completion
+for bash, zsh and fish comes with Kelvo. See kelvo(1) for examples.
 )";
 
-const char devices[] = R"(Usage: kelvo devices [--json]
+constexpr qsizetype summaryColumn = 26;
 
-Lists the air conditioners of the account, one per line: the id, a tab and the
-room. Asks the Sensibo cloud once.
+// "  NAME  summary", the summary in its column (on the next line when NAME is too long); "\n" in the summary
+// continues it in the same column.
+QString entry(const QString& name, const char* summary)
+{
+    QString text = QStringLiteral("  ") + name;
+    const QString indent(summaryColumn, u' ');
+    text += text.size() + 2 <= summaryColumn ? QString(summaryColumn - text.size(), u' ') : u'\n' + indent;
+    text += QString::fromUtf8(summary).replace(u'\n', u'\n' + indent);
+    return text + u'\n';
+}
 
-  --json  a JSON array of objects with the fields id and room (null when the
-          device has no room)
-)";
-
-const char set[] = R"(Usage: kelvo set [--device ROOM|ID] SETTING VALUE [SETTING VALUE]...
-
-Changes settings of the --device or the first device, in the order given, with
-one request to the Sensibo cloud per setting.
-
-Settings:
-  power on|off|toggle
-  mode NAME           the device's modes, e.g. cool, heat, auto, dry, fan
-  temp N|+N|-N        the target temperature in the device's unit; +N and -N
-                      step from the current target and stop at the range's end
-  fan NAME            fan level, e.g. quiet, low, medium, high, auto
-  swing NAME          vertical swing, e.g. stopped, rangeFull
-  hswing NAME         horizontal swing
-  light NAME          display light, e.g. on, off
-
-Each value is checked against what the device offers in its mode at that
-point (a mode set earlier in the same call counts) before anything is sent: a
-value it does not offer fails with exit status 2 and the allowed values.
-Names match in any case.
-
-Examples:
-  kelvo set mode heat temp 23
-  kelvo set --device bedroom temp +1
-)";
-
-const char on[] = R"(Usage: kelvo on [--device ROOM|ID]
-
-Switches the --device or the first device on; short for: kelvo set power on.
-)";
-
-const char off[] = R"(Usage: kelvo off [--device ROOM|ID]
-
-Switches the --device or the first device off; short for: kelvo set power off.
-)";
-
-const char help[] = R"(Usage: kelvo help [COMMAND]
-
-Describes Kelvo's commands, or the one named: status, devices, set, on, off.
-)";
+QString overview()
+{
+    QString text = QString::fromUtf8(introduction) + QStringLiteral("\nCommands:\n");
+    for (const CommandSpec* spec = commandsBegin(); spec != commandsEnd(); ++spec) {
+        if (spec->usage) {
+            text += entry(QLatin1String(spec->usage), spec->summary);
+        }
+    }
+    text += QStringLiteral("\nOptions:\n");
+    for (const OptionSpec& option : optionSpecs) {
+        QString name = QLatin1String(option.name);
+        if (option.shortName) {
+            name = QLatin1String(option.shortName) + QStringLiteral(", ") + name;
+        }
+        if (option.valueName) {
+            name += u' ' + QLatin1String(option.valueName);
+        }
+        text += entry(name, option.summary);
+    }
+    return text + QString::fromUtf8(closing);
+}
 
 } // namespace
 
 QString helpText(const QString& topic)
 {
-    const char* text = topic == u"status"    ? status
-                       : topic == u"devices" ? devices
-                       : topic == u"set"     ? set
-                       : topic == u"on"      ? on
-                       : topic == u"off"     ? off
-                       : topic == u"help"    ? help
-                                             : overview;
-    return QString::fromUtf8(text);
+    const CommandSpec* spec = topic.isEmpty() ? nullptr : findCommand(topic);
+    if (!spec || !spec->usage) {
+        return overview();
+    }
+    return QStringLiteral("Usage: kelvo ") + QLatin1String(spec->usage) + u'\n' + QString::fromUtf8(spec->help);
 }

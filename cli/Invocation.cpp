@@ -1,86 +1,227 @@
 #include "cli/Invocation.h"
 
+#include <cmath>
+
 namespace {
+
+constexpr double maxTimeoutSeconds = 86400;
 
 ParsedArguments usageError(const QString& error, const QString& topic)
 {
     return ParsedArguments{std::nullopt, error, topic};
 }
 
-bool isHelpOption(const QString& argument)
+// An optional sign and at most nine digits: what `temp` takes.
+bool isWholeNumber(const QString& text)
 {
-    return argument == u"--help" || argument == u"-h";
+    const qsizetype start = text.startsWith(u'+') || text.startsWith(u'-') ? 1 : 0;
+    const qsizetype digits = text.size() - start;
+    if (digits < 1 || digits > 9) {
+        return false;
+    }
+    for (qsizetype i = start; i < text.size(); ++i) {
+        if (text.at(i) < u'0' || text.at(i) > u'9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<int> timeoutMs(const QString& text)
+{
+    bool isNumber = false;
+    const double seconds = text.toDouble(&isNumber);
+    if (!isNumber || !std::isfinite(seconds) || seconds <= 0 || seconds > maxTimeoutSeconds) {
+        return std::nullopt;
+    }
+    return std::max(1, int(std::ceil(seconds * 1000)));
+}
+
+// Reads the options and operands after the command; returns an error text, or nothing when all is well.
+std::optional<QString> readRest(const CommandSpec& spec, const QStringList& arguments, Invocation& invocation,
+                                QList<std::pair<QString, QString>>& pairs)
+{
+    const QString name = QLatin1String(spec.name);
+    std::optional<QString> pendingSetting; // a setting whose value comes next, whatever it looks like ("-1")
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (pendingSetting) {
+            pairs.append({*pendingSetting, argument});
+            pendingSetting.reset();
+            continue;
+        }
+        if (!argument.startsWith(u'-') || argument == u"-") {
+            if (spec.operands != Operands::SettingPairs) {
+                return QStringLiteral("%1 takes no argument \"%2\"").arg(name, argument);
+            }
+            pendingSetting = argument;
+            continue;
+        }
+        const qsizetype equals = argument.startsWith(u"--") ? argument.indexOf(u'=') : -1;
+        const QString optionName = equals < 0 ? argument : argument.left(equals);
+        const OptionSpec* option = findOption(optionName);
+        if (!option || !takesOption(spec, option->option)) {
+            return QStringLiteral("%1 has no option %2").arg(name, optionName);
+        }
+        if (option->option == Option::Help) {
+            invocation = Invocation{};
+            invocation.helpTopic = name;
+            return std::nullopt;
+        }
+        QString value;
+        if (option->valueName) {
+            if (equals >= 0) {
+                value = argument.mid(equals + 1);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments.at(++i);
+            } else {
+                return QStringLiteral("%1 needs %2").arg(optionName, QLatin1String(option->valueName));
+            }
+        } else if (equals >= 0) {
+            return QStringLiteral("%1 takes no value").arg(optionName);
+        }
+        switch (option->option) {
+        case Option::Device:
+            invocation.device = value;
+            break;
+        case Option::All:
+            invocation.allDevices = true;
+            break;
+        case Option::Json:
+            invocation.format = Invocation::Format::Json;
+            break;
+        case Option::Waybar:
+            invocation.format = Invocation::Format::Waybar;
+            break;
+        case Option::Timeout:
+            invocation.timeoutMs = timeoutMs(value);
+            if (!invocation.timeoutMs) {
+                return QStringLiteral("--timeout takes a number of seconds up to 86400, not \"%1\"").arg(value);
+            }
+            break;
+        case Option::Help:
+        case Option::Version:
+            break;
+        }
+    }
+    if (pendingSetting) {
+        return QStringLiteral("%1 needs a value").arg(*pendingSetting);
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
+std::optional<SettingArgument> parseSetting(const QString& word, const QString& value, QString* error)
+{
+    const std::optional<ACSetting> setting = settingFromCommandWord(word);
+    if (!setting) {
+        *error = QStringLiteral("unknown setting \"%1\"; the settings are power, mode, temp, fan, swing, hswing and "
+                                "light")
+                     .arg(word);
+        return std::nullopt;
+    }
+    SettingArgument argument{*setting, word, value, SettingArgument::Kind::Value, value};
+    switch (*setting) {
+    case ACSetting::Power:
+        if (value.compare(u"toggle", Qt::CaseInsensitive) == 0) {
+            argument.kind = SettingArgument::Kind::Toggle;
+        } else if (value.compare(u"on", Qt::CaseInsensitive) == 0 || value.compare(u"off", Qt::CaseInsensitive) == 0) {
+            argument.value = value.compare(u"on", Qt::CaseInsensitive) == 0;
+        } else {
+            *error = QStringLiteral("%1 takes on, off or toggle, not \"%2\"").arg(word, value);
+            return std::nullopt;
+        }
+        break;
+    case ACSetting::TargetTemperature:
+        if (!isWholeNumber(value)) {
+            *error = QStringLiteral("%1 takes a whole number, +N or -N, not \"%2\"").arg(word, value);
+            return std::nullopt;
+        }
+        argument.value = value.toLongLong();
+        if (value.startsWith(u'+') || value.startsWith(u'-')) {
+            argument.kind = SettingArgument::Kind::Step;
+        }
+        break;
+    default:
+        if (value.isEmpty()) {
+            *error = QStringLiteral("%1 needs a value").arg(word);
+            return std::nullopt;
+        }
+        break;
+    }
+    return argument;
+}
+
 ParsedArguments parseArguments(const QStringList& arguments)
 {
     Invocation invocation;
-    const QString first = arguments.value(0);
-    if (isHelpOption(first)) {
+    if (arguments.isEmpty()) {
+        invocation.command = Command::Tray;
         return ParsedArguments{invocation, {}, {}};
     }
-    if (first == u"--version") {
-        invocation.command = Invocation::Command::Version;
+    const QString first = arguments.first();
+    if (const OptionSpec* option = findOption(first); option && option->option == Option::Help) {
+        return ParsedArguments{invocation, {}, {}};
+    } else if (option && option->option == Option::Version) {
+        invocation.command = Command::Version;
         return ParsedArguments{invocation, {}, {}};
     }
-    if (!commandNames.contains(first)) {
+    // Kelvo in the tray takes no options: anything else that looks like one is a mistake, never a second tray.
+    if (first.startsWith(u'-')) {
+        return usageError(QStringLiteral("unknown option %1").arg(first), QString());
+    }
+    const CommandSpec* spec = findCommand(first);
+    if (!spec) {
         return usageError(QStringLiteral("unknown command \"%1\"").arg(first), QString());
     }
-    if (first == u"help") {
+    invocation.command = spec->command;
+    if (spec->operands == Operands::Words) {
+        invocation.words = arguments.mid(1);
+        return ParsedArguments{invocation, {}, {}};
+    }
+    if (spec->operands == Operands::CommandName) {
+        invocation.helpTopic = arguments.value(1);
+        const CommandSpec* topic = findCommand(invocation.helpTopic);
         if (arguments.size() > 2) {
             return usageError(QStringLiteral("help takes one command"), QStringLiteral("help"));
         }
-        invocation.helpTopic = arguments.value(1);
-        if (!invocation.helpTopic.isEmpty() && !commandNames.contains(invocation.helpTopic)) {
+        if (!invocation.helpTopic.isEmpty() && (!topic || !topic->usage)) {
             return usageError(QStringLiteral("unknown command \"%1\"").arg(invocation.helpTopic), QString());
         }
         return ParsedArguments{invocation, {}, {}};
     }
 
-    const bool takesDevice = first != u"devices";
-    const bool takesFormat = first == u"status" || first == u"devices";
-    const bool takesSettings = first == u"set";
-    invocation.command = first == u"status"    ? Invocation::Command::Status
-                         : first == u"devices" ? Invocation::Command::Devices
-                                               : Invocation::Command::Set;
-    if (first == u"on" || first == u"off") {
-        invocation.settings.append({QStringLiteral("power"), first});
+    QList<std::pair<QString, QString>> pairs;
+    if (spec->presetSetting) {
+        pairs.append({QLatin1String(spec->presetSetting), QLatin1String(spec->presetValue)});
     }
-
-    std::optional<QString> pendingSetting; // a setting whose value comes next, whatever it looks like ("-1")
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (pendingSetting) {
-            invocation.settings.append({*pendingSetting, argument});
-            pendingSetting.reset();
-        } else if (isHelpOption(argument)) {
-            invocation = Invocation{};
-            invocation.helpTopic = first;
-            return ParsedArguments{invocation, {}, {}};
-        } else if (takesDevice && (argument == u"--device" || argument.startsWith(u"--device="))) {
-            if (argument == u"--device" && i + 1 >= arguments.size()) {
-                return usageError(QStringLiteral("--device needs a room name or a device id"), first);
-            }
-            invocation.device = argument == u"--device" ? arguments.at(++i) : argument.mid(9);
-        } else if (takesFormat && argument == u"--json") {
-            invocation.format = Invocation::Format::Json;
-        } else if (takesFormat && first == u"status" && argument == u"--waybar") {
-            invocation.format = Invocation::Format::Waybar;
-        } else if (argument.startsWith(u'-')) {
-            return usageError(QStringLiteral("%1 has no option %2").arg(first, argument), first);
-        } else if (takesSettings) {
-            pendingSetting = argument;
-        } else {
-            return usageError(QStringLiteral("%1 takes no argument \"%2\"").arg(first, argument), first);
+    const QString name = QLatin1String(spec->name);
+    const bool forWaybar = spec->command == Command::Status && arguments.contains(QStringLiteral("--waybar"));
+    const auto fail = [&](const QString& error) {
+        ParsedArguments failed = usageError(error, name);
+        failed.forWaybar = forWaybar;
+        return failed;
+    };
+    if (const auto error = readRest(*spec, arguments, invocation, pairs)) {
+        return fail(*error);
+    }
+    if (invocation.command == Command::Help) {
+        return ParsedArguments{invocation, {}, {}}; // --help after the command
+    }
+    if (spec->operands == Operands::SettingPairs && pairs.isEmpty()) {
+        return fail(QStringLiteral("set needs a SETTING and a VALUE"));
+    }
+    if (invocation.allDevices && invocation.device) {
+        return fail(QStringLiteral("%1 takes --device or --all, not both").arg(name));
+    }
+    for (const auto& [setting, value] : pairs) {
+        QString error;
+        const auto argument = parseSetting(setting, value, &error);
+        if (!argument) {
+            return fail(error);
         }
-    }
-    if (pendingSetting) {
-        return usageError(QStringLiteral("%1 needs a value").arg(*pendingSetting), first);
-    }
-    if (takesSettings && invocation.settings.isEmpty()) {
-        return usageError(QStringLiteral("set needs a SETTING and a VALUE"), first);
+        invocation.settings.append(*argument);
     }
     return ParsedArguments{invocation, {}, {}};
 }

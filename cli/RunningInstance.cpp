@@ -1,11 +1,9 @@
 #include "cli/RunningInstance.h"
 
-#include "platform/InstanceSocket.h"
-
 #include <QDeadlineTimer>
 #include <QLocalSocket>
 
-void askRunningInstanceToRefresh(const QString& socketPath, int timeoutMs)
+void askRunningInstance(const QString& socketPath, const QByteArray& message, int timeoutMs)
 {
     // The command line has no event loop of its own to keep responsive: waiting here, briefly, is fine.
     const QDeadlineTimer deadline(timeoutMs);
@@ -14,7 +12,7 @@ void askRunningInstanceToRefresh(const QString& socketPath, int timeoutMs)
     if (!socket.waitForConnected(int(deadline.remainingTime()))) {
         return;
     }
-    socket.write(InstanceSocket::refreshMessage);
+    socket.write(message);
     socket.waitForBytesWritten(int(deadline.remainingTime()));
     socket.disconnectFromServer();
 }

@@ -42,6 +42,18 @@ QString findChoice(const QStringList& choices, const QString& value)
     return {};
 }
 
+// The listed values nearest to `target`: one, or two at the same distance.
+QList<qint64> nearest(const QList<qint64>& values, qint64 target)
+{
+    const auto distance = [target](qint64 value) { return value > target ? value - target : target - value; };
+    const qint64 best = distance(*std::min_element(values.cbegin(), values.cend(),
+                                                   [&](qint64 a, qint64 b) { return distance(a) < distance(b); }));
+    QList<qint64> found;
+    std::copy_if(values.cbegin(), values.cend(), std::back_inserter(found),
+                 [&](qint64 value) { return distance(value) == best; });
+    return found;
+}
+
 // Plans one pair after another on a copy of the device that takes each planned change, so that a pair is checked
 // against the device as the pairs before it leave it. Each step gives false after setting the plan's error.
 class Planner
@@ -56,64 +68,72 @@ public:
         }
     }
 
-    bool power(const QString& value)
+    bool power(const SettingArgument& argument)
     {
-        const QString power = value.toLower();
-        if (power != u"on" && power != u"off" && power != u"toggle") {
-            return fail(QStringLiteral("power takes on, off or toggle, not \"%1\"").arg(value));
-        }
-        state().on = power == u"toggle" ? !state().on : power == u"on";
-        m_plan.changes.append({ACSetting::Power, state().on});
+        const bool on = argument.kind == SettingArgument::Kind::Toggle ? !state().on : std::get<bool>(argument.value);
+        plan(argument, on, on ? QStringLiteral("on") : QStringLiteral("off"));
         return true;
     }
 
-    bool temperature(const QString& value)
+    bool temperature(const SettingArgument& argument)
     {
-        const auto range = DeviceCapabilities::temperatureRange(m_device);
-        if (!range) {
+        const QList<qint64> values = DeviceCapabilities::temperatureValues(m_device);
+        if (values.isEmpty()) {
             return fail(QStringLiteral("%1 has no target temperature%2").arg(m_name, inMode(m_device)));
         }
-        bool isNumber = false;
-        const qint64 number = value.toLongLong(&isNumber);
-        if (!isNumber) {
-            return fail(QStringLiteral("temp takes a whole number, +N or -N, not \"%1\"").arg(value));
-        }
-        const QString unit = QStringLiteral("°") + state().temperatureUnit.value_or(QString());
-        const auto [lowest, highest] = *range;
-        const bool relative = value.startsWith(u'+') || value.startsWith(u'-');
-        if (!relative && (number < lowest || number > highest)) {
-            return fail(QStringLiteral("%1 takes a target from %2 to %3%4%5, not %6")
-                            .arg(m_name, QString::number(lowest), QString::number(highest), unit, inMode(m_device),
-                                 QString::number(number)));
-        }
-        // A step starts from the target shown, or from the lowest when there is none, as on the panel.
-        const qint64 current = state().targetTemperature.value_or(lowest);
-        const qint64 target = relative ? DeviceCapabilities::stepTemperature(current, number, *range) : number;
-        if (relative && target == current) {
-            m_plan.notes.append(QStringLiteral("%1 stays at %2%3, the end of its range%4")
-                                    .arg(m_name, QString::number(current), unit, inMode(m_device)));
+        const QString unit = state().temperatureUnit.value_or(QString());
+        const auto degrees = [&](qint64 value) { return targetTemperatureText(value, unit); };
+        const qint64 number = std::get<qint64>(argument.value);
+        if (argument.kind == SettingArgument::Kind::Value) {
+            if (!values.contains(number)) {
+                QStringList near;
+                for (const qint64 value : nearest(values, number)) {
+                    near.append(degrees(value));
+                }
+                return fail(QStringLiteral("%1 takes no target of %2%3; the nearest it takes: %4 (from %5 to %6)")
+                                .arg(m_name, degrees(number), inMode(m_device), near.join(QStringLiteral(", ")),
+                                     degrees(values.first()), degrees(values.last())));
+            }
+            plan(argument, number, QString::number(number));
             return true;
         }
-        state().targetTemperature = target;
-        m_plan.changes.append({ACSetting::TargetTemperature, target});
+        // A step starts from the target shown, or from the lowest when there is none, as on the panel, and moves
+        // along the values the device lists.
+        const qint64 current = state().targetTemperature.value_or(values.first());
+        QList<qint64> ahead;
+        std::copy_if(values.cbegin(), values.cend(), std::back_inserter(ahead),
+                     [&](qint64 value) { return number > 0 ? value > current : value < current; });
+        if (number < 0) {
+            std::reverse(ahead.begin(), ahead.end());
+        }
+        if (number == 0 || ahead.isEmpty()) {
+            m_plan.notes.append(QStringLiteral("%1 stays at %2%3%4")
+                                    .arg(m_name, degrees(current),
+                                         number == 0 ? QString() : QStringLiteral(", the end of its range"),
+                                         inMode(m_device)));
+            return true;
+        }
+        const qint64 steps = number > 0 ? number : -number;
+        const qint64 target = ahead.at(qsizetype(std::min<qint64>(steps, ahead.size())) - 1);
+        plan(argument, target, QString::number(target));
         return true;
     }
 
-    bool choice(const ChoiceSetting& setting, const QString& value)
+    bool choice(const ChoiceSetting& setting, const SettingArgument& argument)
     {
         const QStringList choices = setting.choices(m_device);
         const QString listName = QLatin1String(setting.listName);
         if (choices.isEmpty()) {
             return fail(QStringLiteral("%1 has no %2%3").arg(m_name, listName, inMode(m_device)));
         }
+        const QString value = std::get<QString>(argument.value);
         const QString choice = findChoice(choices, value);
         if (choice.isEmpty()) {
             return fail(QStringLiteral("%1 has no %2 \"%3\"%4; its %5: %6")
                             .arg(m_name, commandWord(setting.setting), value, inMode(m_device), listName,
                                  choices.join(QStringLiteral(", "))));
         }
-        applySetting(state(), setting.setting, choice);
-        m_plan.changes.append({setting.setting, choice});
+        plan(argument, choice, choice);
         return true;
     }
 
@@ -123,10 +143,16 @@ public:
         return false;
     }
 
-    SettingPlan plan() const { return m_plan; }
+    SettingPlan result() const { return m_plan; }
 
 private:
     ACState& state() { return *m_device.acState; }
+
+    void plan(const SettingArgument& argument, const ACValue& value, const QString& valueText)
+    {
+        applySetting(state(), argument.setting, value);
+        m_plan.changes.append({argument.setting, value, argument.typedSetting + u' ' + valueText});
+    }
 
     QString m_name;
     SensiboDevice m_device; // as it will be after the changes planned so far
@@ -139,24 +165,19 @@ SettingPlan planSettings(const SensiboDevice& device, const QList<SettingArgumen
 {
     Planner planner(device);
     for (const SettingArgument& argument : settings) {
-        const std::optional<ACSetting> setting = settingFromCommandWord(argument.setting);
         const auto choice = std::find_if(std::begin(choiceSettings), std::end(choiceSettings),
-                                         [&](const ChoiceSetting& s) { return setting == s.setting; });
+                                         [&](const ChoiceSetting& s) { return argument.setting == s.setting; });
         bool planned = false;
-        if (setting == ACSetting::Power) {
-            planned = planner.power(argument.value);
-        } else if (setting == ACSetting::TargetTemperature) {
-            planned = planner.temperature(argument.value);
+        if (argument.setting == ACSetting::Power) {
+            planned = planner.power(argument);
+        } else if (argument.setting == ACSetting::TargetTemperature) {
+            planned = planner.temperature(argument);
         } else if (choice != std::end(choiceSettings)) {
-            planned = planner.choice(*choice, argument.value);
-        } else {
-            planned = planner.fail(QStringLiteral("unknown setting \"%1\"; the settings are power, mode, temp, fan, "
-                                                  "swing, hswing and light")
-                                       .arg(argument.setting));
+            planned = planner.choice(*choice, argument);
         }
         if (!planned) {
             break;
         }
     }
-    return planner.plan();
+    return planner.result();
 }

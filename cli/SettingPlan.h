@@ -12,6 +12,7 @@
 struct PlannedChange {
     ACSetting setting;
     ACValue value;
+    QString description; // the setting as typed and the value sent: "temp 23", "power off"
 };
 
 struct SettingPlan {
@@ -23,5 +24,6 @@ struct SettingPlan {
 };
 
 // Turns `set`'s pairs into state changes for `device`, checking each value against what the device offers in its
-// mode at that point, with the panel's rules: the mode a pair sets counts for the pairs after it.
+// mode at that point, with the panel's lists: the mode a pair sets counts for the pairs after it. A target
+// temperature must be one the device lists; a step moves along that list.
 SettingPlan planSettings(const SensiboDevice& device, const QList<SettingArgument>& settings);

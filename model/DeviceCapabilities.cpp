@@ -20,6 +20,20 @@ QStringList currentModeList(const SensiboDevice& device, std::optional<QList<QSt
     return capabilities ? (capabilities->*list).value_or(QStringList()) : QStringList();
 }
 
+// The current mode's temperatures in the state's unit; null when any of them is missing or the list is empty.
+const QList<qint64>* currentTemperatures(const SensiboDevice& device)
+{
+    const auto* capabilities = currentModeCapabilities(device);
+    if (!capabilities || !capabilities->temperatures || !device.acState->temperatureUnit) {
+        return nullptr;
+    }
+    const auto it = capabilities->temperatures->constFind(*device.acState->temperatureUnit);
+    if (it == capabilities->temperatures->cend() || !it->values || it->values->isEmpty()) {
+        return nullptr;
+    }
+    return &*it->values;
+}
+
 } // namespace
 
 QStringList DeviceCapabilities::modes(const SensiboDevice& device)
@@ -58,16 +72,24 @@ QStringList DeviceCapabilities::lightModes(const SensiboDevice& device)
 
 std::optional<std::pair<qint64, qint64>> DeviceCapabilities::temperatureRange(const SensiboDevice& device)
 {
-    const auto* capabilities = currentModeCapabilities(device);
-    if (!capabilities || !capabilities->temperatures || !device.acState->temperatureUnit) {
+    const QList<qint64>* values = currentTemperatures(device);
+    if (!values) {
         return std::nullopt;
     }
-    const auto it = capabilities->temperatures->constFind(*device.acState->temperatureUnit);
-    if (it == capabilities->temperatures->cend() || !it->values || it->values->isEmpty()) {
-        return std::nullopt;
-    }
-    const auto [lowest, highest] = std::minmax_element(it->values->cbegin(), it->values->cend());
+    const auto [lowest, highest] = std::minmax_element(values->cbegin(), values->cend());
     return std::pair{*lowest, *highest};
+}
+
+QList<qint64> DeviceCapabilities::temperatureValues(const SensiboDevice& device)
+{
+    const QList<qint64>* listed = currentTemperatures(device);
+    if (!listed) {
+        return {};
+    }
+    QList<qint64> values = *listed;
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    return values;
 }
 
 qint64 DeviceCapabilities::stepTemperature(qint64 current, qint64 steps, std::pair<qint64, qint64> range)

@@ -25,6 +25,9 @@ QStringList horizontalSwingModes(const SensiboDevice& device);
 QStringList lightModes(const SensiboDevice& device);
 // (lowest, highest) of the current mode's temperatures in the state's unit; absent when any of them is missing.
 std::optional<std::pair<qint64, qint64>> temperatureRange(const SensiboDevice& device);
+// The targets the device lists for its current mode in the state's unit, ascending, each once; empty when any of
+// them is missing. A Fahrenheit list may skip values (61, 63, 64...).
+QList<qint64> temperatureValues(const SensiboDevice& device);
 
 // The target `steps` degrees away from `current`, stopping at the range's end. A target already outside the range
 // moves only towards it: a step that would take it further away leaves it where it is.

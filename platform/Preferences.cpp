@@ -282,10 +282,19 @@ bool Preferences::setDate(const QString& key, const QDateTime& value)
     return write(key, encodeDate(value));
 }
 
-bool Preferences::write(const QString& key, const QJsonValue& value)
+bool Preferences::remove(const QString& key)
+{
+    return write(key, std::nullopt);
+}
+
+bool Preferences::write(const QString& key, const std::optional<QJsonValue>& value)
 {
     // The value counts at once for this run even if the disk refuses it; the next write carries it again.
-    m_values.insert(key, value);
+    if (value) {
+        m_values.insert(key, *value);
+    } else {
+        m_values.remove(key);
+    }
     m_unsaved.insert(key);
     const std::optional<QString> problemBefore = problem();
     QString reason;
@@ -345,7 +354,11 @@ bool Preferences::save(QString* reason)
         return false;
     }
     for (const QString& key : std::as_const(m_unsaved)) {
-        merged.insert(key, m_values.value(key));
+        if (m_values.contains(key)) {
+            merged.insert(key, m_values.value(key));
+        } else {
+            merged.remove(key);
+        }
     }
     if (!replaceFileAtomically(filePath(), QJsonDocument(merged).toJson(QJsonDocument::Indented), 0600, reason)) {
         return false;

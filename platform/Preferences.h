@@ -51,6 +51,8 @@ public:
     bool setText(const QString& key, const QString& value);
     bool setBool(const QString& key, bool value);
     bool setDate(const QString& key, const QDateTime& value);
+    // Takes the key out of the store (`kelvo logout`); the same as a write otherwise.
+    bool remove(const QString& key);
 
     // Why the last write failed: "<file>: <reason>"; empty after a write that succeeded.
     const QString& lastError() const { return m_lastError; }
@@ -72,7 +74,7 @@ Q_SIGNALS:
 private:
     void load();
     bool moveAside(const QString& why);
-    bool write(const QString& key, const QJsonValue& value);
+    bool write(const QString& key, const std::optional<QJsonValue>& value); // none: remove the key
     bool save(QString* reason);
 
     QString m_directory;

@@ -2,13 +2,13 @@
 
 #include "service/GzipInflate.h"
 
-#include <QCoroNetworkReply>
 #include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <coroutine>
 #include <memory>
 
 namespace {
@@ -25,6 +25,24 @@ bool isStatusError(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProxyAuthenticationRequiredError ||
            (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
+
+// Awaits the end of a reply and resumes within its finished signal, so that a reply aborted as its owner goes ends
+// the awaiting task at once. (QCoro's own reply awaiter does the same, but lives in a library of its own, which every
+// command of the command line would then load for it alone.)
+struct ReplyFinished {
+    QNetworkReply* reply;
+    QMetaObject::Connection connection{};
+
+    bool await_ready() const { return reply->isFinished(); }
+    void await_suspend(std::coroutine_handle<> waiting)
+    {
+        connection = QObject::connect(reply, &QNetworkReply::finished, [this, waiting] {
+            QObject::disconnect(connection);
+            waiting.resume();
+        });
+    }
+    void await_resume() const {}
+};
 
 // Why we ended a transfer ourselves.
 enum class Stop { None, Cancelled, Deadline, TooLarge };
@@ -132,9 +150,7 @@ QCoro::Task<HttpResult> HttpTransfer::receive(QNetworkReply* reply, HttpRequest 
     if (cancel.isCancelled()) {
         end(Stop::Cancelled);
     }
-    if (!reply->isFinished()) {
-        co_await reply;
-    }
+    co_await ReplyFinished{reply};
     take(); // whatever came with the end
     QObject::disconnect(onCancel);
     deadline->stop();

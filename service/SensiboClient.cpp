@@ -51,6 +51,25 @@ QJsonObject acStateObject(const ACState& state)
     return object;
 }
 
+// What the cloud says about a refusal: the "message" (else the "reason") of a JSON answer such as
+// {"status": "failure", "reason": "...", "message": "..."}, with control and direction characters made visible as
+// U+FFFD and cut to a line's length; empty when the answer says nothing readable.
+QString refusalReason(const QByteArray& body)
+{
+    constexpr qsizetype maxLength = 200;
+    const QJsonObject answer = QJsonDocument::fromJson(body).object();
+    QString reason = answer.value(QStringLiteral("message")).toString().trimmed();
+    if (reason.isEmpty()) {
+        reason = answer.value(QStringLiteral("reason")).toString().trimmed();
+    }
+    for (QChar& c : reason) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) {
+            c = QChar::ReplacementCharacter;
+        }
+    }
+    return reason.size() > maxLength ? reason.left(maxLength - 1) + QChar(0x2026) : reason;
+}
+
 } // namespace
 
 SensiboClient::SensiboClient(QNetworkAccessManager* network, QString baseURL)
@@ -125,28 +144,35 @@ QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QStri
     using Kind = StateChangeOutcome::Kind;
     const auto url = stateChangeAddress(apiKey, deviceId, setting);
     if (!url) {
-        co_return StateChangeOutcome{Kind::NotSent, {}, {}};
+        co_return StateChangeOutcome{.kind = Kind::NotSent};
     }
     const QJsonValue newValue = std::visit([](const auto& v) { return QJsonValue(v); }, value);
     const QByteArray body =
         QJsonDocument(QJsonObject{{QStringLiteral("newValue"), newValue}}).toJson(QJsonDocument::Compact);
 
-    const HttpRequest request{.method = "PATCH", .url = *url, .jsonBody = body, .maxAnswerSize = maxAnswerSize};
+    // A refusal's body is read too: the command line tells why.
+    const HttpRequest request{
+        .method = "PATCH", .url = *url, .jsonBody = body, .maxAnswerSize = maxAnswerSize, .readEveryStatus = true};
     const HttpResult answer = co_await m_transfer.send(request, cancel);
 
     if (answer.failed()) {
-        co_return StateChangeOutcome{Kind::Failed, {}, answer.error};
+        co_return StateChangeOutcome{.kind = Kind::Failed, .message = answer.error, .status = answer.status};
     }
     if (answer.status != 200) {
-        co_return StateChangeOutcome{Kind::Failed, {}, QStringLiteral("Failed to update ") + wireName(setting)};
+        m_transfer.logProblem(request, answer.status ? QStringLiteral("refused: status %1").arg(*answer.status)
+                                                     : QStringLiteral("refused: not an HTTP answer"));
+        co_return StateChangeOutcome{.kind = Kind::Failed,
+                                     .message = QStringLiteral("Failed to update ") + wireName(setting),
+                                     .status = answer.status,
+                                     .reason = refusalReason(answer.body)};
     }
     const auto decoded = decodeACStateResponse(answer.body);
     if (!decoded.ok()) {
         // The cloud took the change but said nothing we can use; the next load shows its state.
         m_transfer.logProblem(request, QStringLiteral("undecodable: ") + decoded.error());
-        co_return StateChangeOutcome{Kind::Accepted, {}, {}};
+        co_return StateChangeOutcome{.kind = Kind::Accepted};
     }
-    co_return StateChangeOutcome{Kind::Confirmed, decoded.value().result.acState, {}};
+    co_return StateChangeOutcome{.kind = Kind::Confirmed, .confirmedState = decoded.value().result.acState};
 }
 
 std::optional<QUrl> SensiboClient::podAddress(const QString& base, const QString& apiKey, const QString& deviceId,

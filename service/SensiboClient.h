@@ -29,8 +29,10 @@ struct StateChangeOutcome {
         Failed,
     };
     Kind kind = Kind::NotSent;
-    ACState confirmedState; // with Confirmed
-    QString message;        // with Failed
+    ACState confirmedState{};    // with Confirmed
+    QString message{};           // with Failed: the panel's text, "Failed to update <property>", or the transfer's
+    std::optional<int> status{}; // with Failed: the status the cloud refused with, when it answered
+    QString reason{};            // ... and what its answer says about why, when it says anything
 };
 
 struct DeviceDetailsOutcome {

@@ -12,10 +12,14 @@ file(GLOB_RECURSE installed RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)
 set(expected
   bin/kelvo
+  lib/kelvo/libkelvo-tray.so
   share/applications/app.kelvo.Kelvo.desktop
+  share/bash-completion/completions/kelvo
+  share/fish/vendor_completions.d/kelvo.fish
   share/icons/hicolor/48x48/apps/app.kelvo.Kelvo.png
   share/icons/hicolor/scalable/apps/app.kelvo.Kelvo.svg
   share/metainfo/app.kelvo.Kelvo.metainfo.xml
+  share/zsh/site-functions/_kelvo
 )
 if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../docs/kelvo.1")
   list(APPEND expected share/man/man1/kelvo.1.gz)
@@ -27,6 +31,14 @@ endif()
 execute_process(COMMAND test -x "${PREFIX}/bin/kelvo" RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "bin/kelvo is not executable")
+endif()
+
+# The installed program finds its own tray library, not the build's: with no display, it is the library that says so.
+execute_process(COMMAND env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LD_DEBUG=files "${PREFIX}/bin/kelvo"
+                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output TIMEOUT 60)
+string(FIND "${output}" "calling init: ${PREFIX}/bin/../lib/kelvo/libkelvo-tray.so" loaded)
+if(loaded EQUAL -1 OR NOT output MATCHES "needs a graphical desktop")
+  message(FATAL_ERROR "the installed kelvo did not start its own tray library:\n${output}")
 endif()
 
 find_program(APPSTREAMCLI appstreamcli)

@@ -48,6 +48,7 @@ private Q_SLOTS:
     void toolTipTitleTellsTheState_data();
     void toolTipTitleTellsTheState();
     void settingsWindowIsCreatedOnceAndBroughtForward();
+    void keyStoredOrRemovedElsewhereIsReadAgain();
 
 private:
     KelvoOptions options();
@@ -254,6 +255,22 @@ void tst_KelvoApp::settingsWindowIsCreatedOnceAndBroughtForward()
     app.openSettings();
     QCOMPARE(app.settings(), first);
     QTRY_VERIFY(first->isVisible());
+}
+
+// `kelvo login` and `kelvo logout` store and remove the key, then ask the running Kelvo to read it again.
+void tst_KelvoApp::keyStoredOrRemovedElsewhereIsReadAgain()
+{
+    KelvoApp app(options());
+    app.start();
+    QTRY_VERIFY(app.launchTaskFinished());
+    QVERIFY(Preferences(m_dir->path()).setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("test-key")));
+    app.reloadApiKey();
+    QCOMPARE(app.service().apiKey(), QStringLiteral("test-key"));
+    QTRY_COMPARE(app.service().devices().size(), 2);
+
+    QVERIFY(Preferences(m_dir->path()).remove(QStringLiteral("sensiboAPIKey")));
+    app.reloadApiKey();
+    QCOMPARE(app.service().apiKey(), QString());
 }
 
 QTEST_MAIN(tst_KelvoApp)

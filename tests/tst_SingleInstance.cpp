@@ -19,6 +19,7 @@ class tst_SingleInstance : public QObject
 private Q_SLOTS:
     void init();
     void secondStartHandsOverToTheFirst();
+    void otherKelvosMessagesReachTheirSignals();
     void aListenerWithoutTheLockIsNoKelvo();
     void theLockIsTheSettingsFoldersWhateverTheRuntimeFolder();
     void aClientThatSendsTooMuchIsCutOff();
@@ -74,6 +75,22 @@ void tst_SingleInstance::secondStartHandsOverToTheFirst()
     SingleInstance second(settings());
     QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
     QTRY_COMPARE(asked.size(), 1);
+}
+
+// The command line's messages: refresh after a change, reload-key after `kelvo login` or `kelvo logout`.
+void tst_SingleInstance::otherKelvosMessagesReachTheirSignals()
+{
+    SingleInstance kelvo(settings());
+    QCOMPARE(kelvo.claim(), SingleInstance::Role::First);
+    QSignalSpy refresh(&kelvo, &SingleInstance::refreshRequested);
+    QSignalSpy reloadKey(&kelvo, &SingleInstance::keyReloadRequested);
+
+    QLocalSocket other;
+    other.connectToServer(InstanceSocket::path(settings()));
+    QVERIFY(other.waitForConnected());
+    other.write(InstanceSocket::refreshMessage + InstanceSocket::reloadKeyMessage);
+    QTRY_COMPARE(reloadKey.size(), 1);
+    QCOMPARE(refresh.size(), 1);
 }
 
 // Something else listening on the path (a Kelvo that crashed and left its socket behind looks the same) holds no

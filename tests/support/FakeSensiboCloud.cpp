@@ -121,14 +121,19 @@ bool FakeSensiboCloud::setAcStateProperty(const QString& id, const QString& prop
     return true;
 }
 
-void FakeSensiboCloud::overrideEndpoint(Endpoint endpoint, std::optional<FakeHttpServer::Response> response, int times)
+void FakeSensiboCloud::overrideEndpoint(Endpoint endpoint, std::optional<FakeHttpServer::Response> response, int times,
+                                        int skip)
 {
-    m_overrides[endpoint] = Override{std::move(response), times};
+    m_overrides[endpoint] = Override{std::move(response), times, skip};
 }
 
 std::optional<FakeHttpServer::Response> FakeSensiboCloud::takeOverride(Override& override)
 {
     if (!override.response || override.times == 0) {
+        return std::nullopt;
+    }
+    if (override.skip > 0) {
+        --override.skip;
         return std::nullopt;
     }
     std::optional<FakeHttpServer::Response> response = override.response;

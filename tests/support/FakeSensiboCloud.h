@@ -50,15 +50,17 @@ public:
     enum class Endpoint { DeviceList, StateChange, DeviceDetails, Timer, ClimateReact, History };
 
     // Answers the next `times` requests of that kind with `response` exactly as given (times < 0: every request
-    // until cleared with std::nullopt). An overridden change leaves the device as it was.
-    void overrideEndpoint(Endpoint endpoint, std::optional<FakeHttpServer::Response> response, int times = -1);
+    // until cleared with std::nullopt), after answering the first `skip` as usual. An overridden change leaves the
+    // device as it was.
+    void overrideEndpoint(Endpoint endpoint, std::optional<FakeHttpServer::Response> response, int times = -1,
+                          int skip = 0);
     void overrideDeviceList(std::optional<FakeHttpServer::Response> response, int times = -1)
     {
         overrideEndpoint(Endpoint::DeviceList, std::move(response), times);
     }
-    void overrideStateChange(std::optional<FakeHttpServer::Response> response, int times = -1)
+    void overrideStateChange(std::optional<FakeHttpServer::Response> response, int times = -1, int skip = 0)
     {
-        overrideEndpoint(Endpoint::StateChange, std::move(response), times);
+        overrideEndpoint(Endpoint::StateChange, std::move(response), times, skip);
     }
 
     // Gzip-compresses the answers to requests that accept gzip, as the real cloud does.
@@ -102,6 +104,7 @@ private:
     struct Override {
         std::optional<FakeHttpServer::Response> response;
         int times = -1;
+        int skip = 0;
     };
 
     FakeHttpServer::Response handle(const FakeHttpServer::Request& request);
