@@ -172,7 +172,9 @@ QCoro::Task<> UpdateService::checkOnLaunch()
     }
     QPointer<UpdateService> self(this);
     co_await checkForUpdates(!launchedBefore);
-    if (!self) {
+    // A check aborted by the service's destructor resumes here while it is still being destroyed (the pointer is
+    // not cleared yet): no daily loop is started for a service that is going.
+    if (!self || m_lifetime.isCancelled()) {
         co_return;
     }
     startPeriodicChecks();
