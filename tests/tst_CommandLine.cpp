@@ -25,8 +25,8 @@ namespace {
 // with a fake tray Kelvo listening on the settings folder's instance socket; then what must come of it.
 struct Call {
     QStringList arguments;
-    QString key =
-        QStringLiteral("stored"); // "stored", "none", "fifo" (a FIFO as the settings), or KELVO_API_KEY's value
+    // "stored", "none", "fifo" (a FIFO as the settings), or KELVO_API_KEY's value
+    QString key = QStringLiteral("stored");
     // The cloud's behaviour: "gzip" answers compressed; "refuse" fails the first change with 500 and no reason;
     // "refuse second" lets the first change (or timer) through and refuses the second with a reason; "slow" answers in
     // 5 s; "hostile": a room name holds terminal commands; "extras": Climate React is on in the living room and the
