@@ -57,6 +57,19 @@ QString request(const char* method, const char* path, const char* body = "")
     return QStringLiteral("%1 /api/%2 %3").arg(QLatin1String(method), QLatin1String(path), QLatin1String(body));
 }
 
+// A timer set on one of the test's devices: its settings as the list gives them, with the power changed.
+QString timerSet(const char* id, const char* mode, bool on, int target, const char* unit, int minutes)
+{
+    return QStringLiteral("PUT /api/v1/pods/%1/timer/?apiKey=test-key "
+                          R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on","mode":"%2",)"
+                          R"("on":%3,"swing":"stopped","targetTemperature":%4,"temperatureUnit":"%5"},)"
+                          R"("minutesFromNow":%6})")
+        .arg(QLatin1String(id), QLatin1String(mode), on ? QStringLiteral("true") : QStringLiteral("false"))
+        .arg(target)
+        .arg(QLatin1String(unit))
+        .arg(minutes);
+}
+
 // The tray's socket for `settings` when the tray runs with `runtimeDir` as its XDG_RUNTIME_DIR.
 QString traySocket(const QString& settings, const QString& runtimeDir)
 {
@@ -200,35 +213,24 @@ void tst_CommandLine::commands_data()
                             change("ghi/acStates/on", R"({"newValue":true})"),
                             change("jkl/acStates/on", R"({"newValue":true})")},
                 .told = refresh};
-    QTest::newRow("timer off 1h30m") << Call{
-        .arguments = {"timer", "off", "1h30m"},
-        .changes = {request("PUT", "v1/pods/abc/timer/?apiKey=test-key",
-                            R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on",)"
-                            R"("mode":"cool","on":false,"swing":"stopped","targetTemperature":22,)"
-                            R"("temperatureUnit":"C"},"minutesFromNow":90})")},
-        .told = refresh};
+    QTest::newRow("timer off 1h30m") << Call{.arguments = {"timer", "off", "1h30m"},
+                                             .changes = {timerSet("abc", "cool", false, 22, "C", 90)},
+                                             .told = refresh};
     QTest::newRow("timer --all, one refusal")
         << Call{.arguments = {"timer", "--all", "on", "45M"},
                 .behaviour = "refuse second",
                 .exitCode = 1,
                 .error = "kelvo: Bedroom: Failed to set the timer: the cloud answered 400: The unit is busy\n",
-                .changes = {request("PUT", "v1/pods/abc/timer/?apiKey=test-key",
-                                    R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on",)"
-                                    R"("mode":"cool","on":true,"swing":"stopped","targetTemperature":22,)"
-                                    R"("temperatureUnit":"C"},"minutesFromNow":45})"),
-                            request("PUT", "v1/pods/def/timer/?apiKey=test-key",
-                                    R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on",)"
-                                    R"("mode":"heat","on":true,"swing":"stopped","targetTemperature":30,)"
-                                    R"("temperatureUnit":"C"},"minutesFromNow":45})"),
-                            request("PUT", "v1/pods/ghi/timer/?apiKey=test-key",
-                                    R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on",)"
-                                    R"("mode":"dry","on":true,"swing":"stopped","targetTemperature":24,)"
-                                    R"("temperatureUnit":"C"},"minutesFromNow":45})"),
-                            request("PUT", "v1/pods/jkl/timer/?apiKey=test-key",
-                                    R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on",)"
-                                    R"("mode":"heat","on":true,"swing":"stopped","targetTemperature":70,)"
-                                    R"("temperatureUnit":"F"},"minutesFromNow":45})")},
+                .changes = {timerSet("abc", "cool", true, 22, "C", 45), timerSet("def", "heat", true, 30, "C", 45),
+                            timerSet("ghi", "dry", true, 24, "C", 45), timerSet("jkl", "heat", true, 70, "F", 45)},
                 .told = refresh};
+    QTest::newRow("status --waybar, a timer") << Call{.arguments = {"status", "--waybar", "--device", "bedroom"},
+                                                      .behaviour = "extras",
+                                                      .output = {R"(online\nTurns on at )", R"(, in 1 h 30 min")"}};
+    QTest::newRow("help timer") << Call{
+        .arguments = {"timer", "--help"},
+        .output = {"Usage: kelvo timer [--device ROOM|ID | --all] off|on DURATION | cancel\n"},
+        .deviceLists = 0};
     QTest::newRow("timer cancel") << Call{.arguments = {"timer", "--device", "bedroom", "cancel"},
                                           .changes = {request("DELETE", "v1/pods/def/timer/?apiKey=test-key")},
                                           .told = refresh};
