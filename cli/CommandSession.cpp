@@ -7,6 +7,7 @@
 #include "cli/RunningInstance.h"
 #include "cli/SettingPlan.h"
 #include "model/ControlCharacters.h"
+#include "model/DeviceExtras.h"
 #include "model/ReadingText.h"
 #include "platform/InstanceSocket.h"
 #include "platform/PreferenceKeys.h"
@@ -21,25 +22,32 @@ QString countText(qsizetype count)
     return QStringLiteral("%1 device%2 found").arg(count).arg(count == 1 ? QString() : QStringLiteral("s"));
 }
 
-// Why a change did not go through: the cloud's status and what it says, or the transfer's error.
+// Why a request did not go through: the cloud's status and what it says, or the transfer's error.
+QString whyRefused(bool sent, const std::optional<int>& status, const QString& reason, QString message)
+{
+    if (!sent) {
+        return QStringLiteral("Invalid URL");
+    }
+    if (status) {
+        QString why = QStringLiteral("the cloud answered %1").arg(*status);
+        if (!reason.isEmpty()) {
+            why += QStringLiteral(": ") + reason;
+        }
+        return why;
+    }
+    if (message.endsWith(u'.')) {
+        message.chop(1); // more follows on the line
+    }
+    return message;
+}
+
 QString refusalText(const PlannedChange& change, const StateChangeOutcome& outcome)
 {
-    QString why;
-    if (outcome.kind == StateChangeOutcome::Kind::NotSent) {
-        why = QStringLiteral("Invalid URL");
-    } else if (outcome.status) {
-        why = QStringLiteral("the cloud answered %1").arg(*outcome.status);
-        if (!outcome.reason.isEmpty()) {
-            why += QStringLiteral(": ") + outcome.reason;
-        }
-    } else {
-        why = outcome.message;
-        if (why.endsWith(u'.')) {
-            why.chop(1); // more follows on the line
-        }
-    }
-    return QStringLiteral("Failed to update %1: %2").arg(change.description.section(u' ', 0, 0), why);
+    return QStringLiteral("Failed to update %1: %2")
+        .arg(change.description.section(u' ', 0, 0), whyRefused(outcome.kind != StateChangeOutcome::Kind::NotSent,
+                                                                outcome.status, outcome.reason, outcome.message));
 }
+
 } // namespace
 
 CommandSession::CommandSession(Options options, Output& output)
@@ -67,6 +75,11 @@ QCoro::Task<int> CommandSession::run(Invocation invocation)
         co_return co_await devices(invocation);
     case Command::Set:
         co_return co_await set(invocation);
+    case Command::Timer:
+    case Command::React:
+        co_return co_await changeExtras(invocation);
+    case Command::History:
+        co_return co_await history(invocation);
     case Command::Login:
         co_return co_await login();
     case Command::Logout:
@@ -128,20 +141,40 @@ QCoro::Task<int> CommandSession::status(const Invocation& invocation)
         shown = {devices->at(choice.index)};
     }
 
+    // The timer and Climate React of each device shown, asked for all at once: the call waits for one more answer,
+    // not one per device. Without them the rest is still worth showing.
+    std::vector<QCoro::Task<DeviceDetailsOutcome>> asked;
+    for (const SensiboDevice& device : shown) {
+        asked.push_back(m_client.deviceDetails(m_options.apiKey, device.id));
+    }
+    QList<ShownDevice> report;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const DeviceDetailsOutcome outcome = co_await asked.at(std::size_t(i));
+        report.append(ShownDevice{shown.at(i), {}});
+        if (outcome.ok()) {
+            report.last().extras = deviceExtras(*outcome.details, QDateTime::currentDateTimeUtc());
+        } else {
+            m_output.error(QStringLiteral("warning: the timer and Climate React of %1 are not shown: %2")
+                               .arg(deviceName(shown.at(i)), outcome.message));
+        }
+    }
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     switch (invocation.format) {
     case Invocation::Format::Json:
-        m_output.out(statusJson(shown));
+    case Invocation::Format::Csv:
+        m_output.out(statusJson(report, now));
         break;
     case Invocation::Format::Waybar:
-        m_output.out(waybarStatus(shown.first()));
+        m_output.out(waybarStatus(report.first(), now));
         break;
     case Invocation::Format::Text:
-        if (shown.isEmpty()) {
+        if (report.isEmpty()) {
             m_output.error(QStringLiteral("No devices on this account"));
         }
         QString lines;
-        for (const SensiboDevice& device : shown) {
-            lines += statusLine(device) + u'\n';
+        for (const ShownDevice& device : report) {
+            lines += statusLine(device, now) + u'\n';
         }
         m_output.out(lines);
         break;
@@ -165,30 +198,10 @@ QCoro::Task<int> CommandSession::devices(const Invocation& invocation)
 
 QCoro::Task<int> CommandSession::set(const Invocation& invocation)
 {
-    const auto devices = co_await loadDevices(false);
-    if (!devices) {
-        co_return ExitStatus::failed;
-    }
-    QList<qsizetype> targets;
-    if (invocation.allDevices) {
-        for (qsizetype i = 0; i < devices->size(); ++i) {
-            targets.append(i);
-        }
-        if (targets.isEmpty()) {
-            co_return fail(ExitStatus::failed, QStringLiteral("No devices on this account"));
-        }
-    } else {
-        const DeviceChoice choice = chooseDevice(*devices, invocation.device);
-        if (choice.index < 0) {
-            co_return fail(devices->isEmpty() ? ExitStatus::failed : ExitStatus::usage, choice.error);
-        }
-        targets.append(choice.index);
-    }
-
     int status = ExitStatus::done;
+    const QList<SensiboDevice> targets = co_await targetDevices(invocation, status);
     int applied = 0;
-    for (const qsizetype index : targets) {
-        const SensiboDevice& device = devices->at(index);
+    for (const SensiboDevice& device : targets) {
         // Every value is checked before the first is sent: a mistake in the last pair sends nothing.
         const SettingPlan plan = planSettings(device, invocation.settings);
         if (!plan.ok()) {
@@ -208,6 +221,106 @@ QCoro::Task<int> CommandSession::set(const Invocation& invocation)
         tellTray(InstanceSocket::refreshMessage);
     }
     co_return status;
+}
+
+QCoro::Task<QList<SensiboDevice>> CommandSession::targetDevices(const Invocation& invocation, int& failure)
+{
+    const auto devices = co_await loadDevices(false);
+    if (!devices) {
+        failure = ExitStatus::failed;
+        co_return {};
+    }
+    if (invocation.allDevices) {
+        if (devices->isEmpty()) {
+            failure = fail(ExitStatus::failed, QStringLiteral("No devices on this account"));
+        }
+        co_return *devices;
+    }
+    const DeviceChoice choice = chooseDevice(*devices, invocation.device);
+    if (choice.index < 0) {
+        failure = fail(devices->isEmpty() ? ExitStatus::failed : ExitStatus::usage, choice.error);
+        co_return {};
+    }
+    co_return {devices->at(choice.index)};
+}
+
+QCoro::Task<int> CommandSession::changeExtras(const Invocation& invocation)
+{
+    int status = ExitStatus::done;
+    const QList<SensiboDevice> targets = co_await targetDevices(invocation, status);
+    int applied = 0;
+    for (const SensiboDevice& device : targets) {
+        const QString named = invocation.allDevices ? deviceName(device) + QStringLiteral(": ") : QString();
+        ExtrasChangeOutcome outcome;
+        switch (invocation.action) {
+        case ExtrasAction::TimerOff:
+        case ExtrasAction::TimerOn: {
+            if (!device.acState) {
+                // The timer applies the unit's settings with the power changed: without them there is nothing to send.
+                status = fail(ExitStatus::failed,
+                              QStringLiteral("%1 reports no settings; no timer was set").arg(deviceName(device)));
+                continue;
+            }
+            ACState state = *device.acState;
+            state.on = invocation.action == ExtrasAction::TimerOn;
+            outcome = co_await m_client.setTimer(m_options.apiKey, device.id, invocation.minutes, state);
+            break;
+        }
+        case ExtrasAction::CancelTimer:
+            outcome = co_await m_client.cancelTimer(m_options.apiKey, device.id);
+            break;
+        case ExtrasAction::ReactOn:
+        case ExtrasAction::ReactOff:
+            outcome = co_await m_client.setClimateReact(m_options.apiKey, device.id,
+                                                        invocation.action == ExtrasAction::ReactOn);
+            break;
+        }
+        if (outcome.kind == ExtrasChangeOutcome::Kind::Done) {
+            ++applied;
+            continue;
+        }
+        status = fail(ExitStatus::failed, named + outcome.refusal + QStringLiteral(": ") +
+                                              whyRefused(outcome.kind != ExtrasChangeOutcome::Kind::NotSent,
+                                                         outcome.status, outcome.reason, outcome.message));
+    }
+    if (applied > 0) {
+        tellTray(InstanceSocket::refreshMessage);
+    }
+    co_return status;
+}
+
+QCoro::Task<int> CommandSession::history(const Invocation& invocation)
+{
+    int status = ExitStatus::done;
+    const QList<SensiboDevice> targets = co_await targetDevices(invocation, status);
+    if (targets.isEmpty()) {
+        co_return status;
+    }
+    const SensiboDevice& device = targets.first();
+    const HistoryOutcome outcome = co_await m_client.history(m_options.apiKey, device.id, invocation.days);
+    if (!outcome.ok()) {
+        co_return fail(
+            ExitStatus::failed,
+            QStringLiteral("Failed to load the readings of %1: %2").arg(deviceName(device), outcome.message));
+    }
+    const QList<HistoryRow> rows = historyRows(roomHistory(*outcome.history));
+    switch (invocation.format) {
+    case Invocation::Format::Json:
+    case Invocation::Format::Waybar:
+        m_output.out(historyJson(rows));
+        break;
+    case Invocation::Format::Csv:
+        m_output.out(historyCsv(rows));
+        break;
+    case Invocation::Format::Text:
+        if (rows.isEmpty()) {
+            m_output.error(QStringLiteral("No readings from %1 in that time").arg(deviceName(device)));
+        }
+        m_output.out(
+            historyText(rows, device.acState ? device.acState->temperatureUnit.value_or(QString()) : QString()));
+        break;
+    }
+    co_return ExitStatus::done;
 }
 
 QCoro::Task<bool> CommandSession::send(const SensiboDevice& device, const SettingPlan& plan, bool named, int& applied)

@@ -1,5 +1,7 @@
 #include "cli/CommandTable.h"
 
+#include "model/DeviceExtras.h"
+
 #include <algorithm>
 
 namespace {
@@ -7,29 +9,39 @@ namespace {
 constexpr auto device = Option::Help | Option::Device;
 constexpr auto oneOrAll = device | Option::All | Option::Timeout;
 
-const char statusHelp[] = R"(
+const char statusHelp[] = R"help(
 Shows one line per air conditioner, or only for the one --device names: room,
-power, mode, target temperature, fan level, room temperature, humidity and
-whether it is online. Asks the Sensibo cloud once.
+power, mode, target temperature, fan level, room temperature, humidity,
+whether it is online, a timer that is set ("off in 1 h 12 min (at 23:30)") and
+Climate React where it is set up. Asks the Sensibo cloud for the device list,
+then, all at once, for the timer and Climate React of each device shown; when
+that second answer fails, a warning says so and the rest is shown.
 
   --device ROOM|ID   only this device: a room name (in any case) or an id
   --json             the devices as a JSON array of objects with the fields
                        id, room, on, mode, targetTemperature, temperatureUnit,
                        fanLevel, swing, horizontalSwing, light,
                        roomTemperature (degrees Celsius, as measured),
-                       humidity (percent), online
-                     each null when the cloud reports nothing for it
+                       humidity (percent), online,
+                       timer: {turnsOn, due (UTC), minutesLeft},
+                       climateReact: {enabled, type,
+                         lowTemperatureThreshold, highTemperatureThreshold
+                         (degrees Celsius; percent when type is humidity),
+                         description}
+                     each null when the cloud reports nothing for it (timer:
+                     when none is set; climateReact: when it is not set up)
   --waybar           one line for a waybar custom module ("return-type":
                      "json") about the --device or the first device: text (the
-                     room temperature), tooltip, class and alt. class is off,
-                     cool, heat, on, offline or error; alt is off, offline,
-                     error or the mode. Every failure (no key, the cloud, a
-                     wrong --device or option) prints class error with the
-                     message as the tooltip and exits 0, as waybar hides a
-                     module whose command fails.
-  --timeout SECONDS  the longest the request may take (default 60 seconds;
+                     room temperature), tooltip (with the timer and Climate
+                     React), class and alt. class is off, cool, heat, on,
+                     offline or error; alt is off, offline, error or the mode.
+                     Every failure (no key, the cloud, a wrong --device or
+                     option) prints class error with the message as the
+                     tooltip and exits 0, as waybar hides a module whose
+                     command fails.
+  --timeout SECONDS  the longest each request may take (default 60 seconds;
                      10 with --waybar)
-)";
+)help";
 
 const char devicesHelp[] = R"(
 Lists the air conditioners of the account, one per line: the id, a tab and the
@@ -86,6 +98,64 @@ Switches the --device, or every device with --all, or the first device off;
 short for: kelvo set power off.
 )";
 
+const char timerHelp[] = R"(
+Sets a timer that switches the --device, or every device with --all, or the
+first device off or on after DURATION, with the settings it has now; or
+cancels the timer. The cloud keeps the timer: it fires with no computer on.
+
+  off DURATION       switch off after DURATION
+  on DURATION        switch on after DURATION
+  cancel             cancel the timer
+
+DURATION is hours and minutes, such as 30m, 1h, 90m or 1h30m, from 1m to 24h.
+`kelvo status` shows a timer that is set. One request for the device list,
+then one per device.
+
+  --device ROOM|ID   the device: a room name (in any case) or an id
+  --all              every device; one line on standard error for each device
+                     that refuses, and exit status 1 if any did
+  --timeout SECONDS  the longest each request may take (default 60 seconds)
+
+Examples:
+  kelvo timer off 1h30m
+  kelvo timer --device bedroom on 30m
+  kelvo timer --all cancel
+)";
+
+const char reactHelp[] = R"(
+Switches Climate React, the cloud's own thermostat, on or off for the
+--device, or every device with --all, or the first device. It must have been
+set up in the Sensibo app; `kelvo status` shows what it does. One request for
+the device list, then one per device.
+
+  --device ROOM|ID   the device: a room name (in any case) or an id
+  --all              every device; one line on standard error for each device
+                     that refuses, and exit status 1 if any did
+  --timeout SECONDS  the longest each request may take (default 60 seconds)
+)";
+
+const char historyHelp[] = R"(
+Prints the room temperature and humidity that the --device or the first
+device measured over the last day (or --days N days), oldest first, about one
+reading every 90 seconds: one line per reading with the local time, the
+temperature in the device's unit (whole degrees) and the humidity. Asks the
+Sensibo cloud for the device list and the readings.
+
+  --device ROOM|ID   the device: a room name (in any case) or an id
+  --days N           1 to 7 days (default 1)
+  --csv              comma-separated values: a header line
+                       time,temperature_celsius,humidity_percent
+                     then one line per reading: the time in UTC (ISO 8601,
+                     "2026-12-08T10:00:00Z"), the temperature in degrees
+                     Celsius as measured, whatever the device's unit, and the
+                     relative humidity in percent (empty when the cloud has
+                     none for that time)
+  --json             the readings as a JSON array of objects with the fields
+                     time, temperature (degrees Celsius) and humidity
+                     (percent, null when missing), as in --csv
+  --timeout SECONDS  the longest each request may take (default 60 seconds)
+)";
+
 const char loginHelp[] = R"(
 Stores a Sensibo API key for Kelvo, as its settings window does. Reads the key
 from the terminal without showing it, or from standard input when that is not
@@ -116,6 +186,14 @@ const CommandSpec commands[] = {
      "switch on (short for: set power on)", onHelp},
     {Command::Set, "off", oneOrAll, Operands::None, "power", "off", "off [--device ROOM|ID | --all]",
      "switch off (short for: set power off)", offHelp},
+    {Command::Timer, "timer", oneOrAll, Operands::Timer, nullptr, nullptr,
+     "timer [--device ROOM|ID | --all] off|on DURATION | cancel",
+     "switch off or on after DURATION (30m, 1h, 1h30m),\nor cancel the timer", timerHelp},
+    {Command::React, "react", oneOrAll, Operands::Switch, nullptr, nullptr, "react [--device ROOM|ID | --all] on|off",
+     "switch Climate React on or off", reactHelp},
+    {Command::History, "history", device | Option::Days | Option::Json | Option::Csv | Option::Timeout, Operands::None,
+     nullptr, nullptr, "history [--device ROOM|ID] [--days N] [--json | --csv]",
+     "the room's temperature and humidity, last day", historyHelp},
     {Command::Login, "login", Option::Help | Option::Timeout, Operands::None, nullptr, nullptr, "login",
      "store an API key, read without echo", loginHelp},
     {Command::Logout, "logout", static_cast<std::uint32_t>(Option::Help), Operands::None, nullptr, nullptr, "logout",
@@ -161,6 +239,34 @@ const OptionSpec& optionSpec(Option option)
 bool takesOption(const CommandSpec& command, Option option)
 {
     return (command.options & static_cast<std::uint32_t>(option)) != 0;
+}
+
+QStringList operandChoices(const CommandSpec& command, const QStringList& typed)
+{
+    const QStringList onOff{QStringLiteral("on"), QStringLiteral("off")};
+    switch (command.operands) {
+    case Operands::Timer:
+        if (typed.isEmpty()) {
+            return onOff + QStringList{QStringLiteral("cancel")};
+        }
+        if (typed.size() == 1 && onOff.contains(typed.first(), Qt::CaseInsensitive)) {
+            QStringList lengths;
+            for (const int minutes : timerChoices) {
+                lengths.append(minutes < 60 ? QStringLiteral("%1m").arg(minutes)
+                                            : QStringLiteral("%1h").arg(minutes / 60));
+            }
+            return lengths;
+        }
+        return {};
+    case Operands::Switch:
+        return typed.isEmpty() ? onOff : QStringList();
+    case Operands::None:
+    case Operands::SettingPairs:
+    case Operands::CommandName:
+    case Operands::Words:
+        break;
+    }
+    return {};
 }
 
 QStringList usualValues(ACSetting setting)

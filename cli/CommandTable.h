@@ -16,6 +16,9 @@ enum class Command {
     Status,
     Devices,
     Set,
+    Timer,
+    React,
+    History,
     Login,
     Logout,
     Help,
@@ -32,6 +35,8 @@ enum class Option : std::uint32_t {
     Json = 1u << 3,
     Waybar = 1u << 4,
     Timeout = 1u << 5,
+    Days = 1u << 7,
+    Csv = 1u << 8,
 };
 
 constexpr std::uint32_t operator|(Option a, Option b)
@@ -49,18 +54,22 @@ struct OptionSpec {
     const char* shortName; // "-h", or nullptr
     const char* valueName; // "ROOM|ID" for an option that takes a value; nullptr for a flag
     bool completesRooms;   // its value is a room of the account
+    const char* choices;   // the values completion offers, separated by blanks; or nullptr
     const char* summary;   // for the overview; "\n" starts a continued line
 };
 
-inline constexpr std::array<OptionSpec, 7> optionSpecs{{
-    {Option::Help, "--help", "-h", nullptr, false, "show this help (after a command: that command's)"},
-    {Option::Version, "--version", nullptr, nullptr, false, "show Kelvo's version"},
-    {Option::Device, "--device", nullptr, "ROOM|ID", true,
+inline constexpr std::array<OptionSpec, 9> optionSpecs{{
+    {Option::Help, "--help", "-h", nullptr, false, nullptr, "show this help (after a command: that command's)"},
+    {Option::Version, "--version", nullptr, nullptr, false, nullptr, "show Kelvo's version"},
+    {Option::Device, "--device", nullptr, "ROOM|ID", true, nullptr,
      "the device to act on: a room name (in any case) or an\nid; without it, the first device"},
-    {Option::All, "--all", nullptr, nullptr, false, "every device, one after the other (set, on, off)"},
-    {Option::Json, "--json", nullptr, nullptr, false, "JSON output (status, devices)"},
-    {Option::Waybar, "--waybar", nullptr, nullptr, false, "one line for a waybar module (status)"},
-    {Option::Timeout, "--timeout", nullptr, "SECONDS", false,
+    {Option::All, "--all", nullptr, nullptr, false, nullptr,
+     "every device, one after the other (set, on, off,\ntimer, react)"},
+    {Option::Json, "--json", nullptr, nullptr, false, nullptr, "JSON output (status, devices, history)"},
+    {Option::Csv, "--csv", nullptr, nullptr, false, nullptr, "comma-separated values (history)"},
+    {Option::Waybar, "--waybar", nullptr, nullptr, false, nullptr, "one line for a waybar module (status)"},
+    {Option::Days, "--days", nullptr, "N", false, "1 2 3 4 5 6 7", "the days of readings, 1 to 7 (history; default 1)"},
+    {Option::Timeout, "--timeout", nullptr, "SECONDS", false, nullptr,
      "the longest each request to the cloud may take\n(default 60; 10 with --waybar)"},
 }};
 
@@ -68,6 +77,8 @@ inline constexpr std::array<OptionSpec, 7> optionSpecs{{
 enum class Operands {
     None,
     SettingPairs, // SETTING VALUE [SETTING VALUE]...
+    Timer,        // off|on DURATION, or cancel
+    Switch,       // on|off
     CommandName,  // [COMMAND], for help
     Words,        // anything: the words to complete
 };
@@ -92,6 +103,10 @@ bool takesOption(const CommandSpec& command, Option option);
 // Every command, in the order the overview lists them.
 const CommandSpec* commandsBegin();
 const CommandSpec* commandsEnd();
+
+// The words completion offers for the next operand of `command` after `typed` operands: "on", "off", "cancel" and
+// the usual timer lengths for a timer; "on", "off" for a switch.
+QStringList operandChoices(const CommandSpec& command, const QStringList& typed);
 
 // The usual values of each setting, in the order `set`'s help gives them: what completion offers. The device
 // decides what it takes; these are the names most devices use.

@@ -35,7 +35,9 @@ const OptionSpec* valueOption(const QString& word)
 
 CompletionRequest valueOf(const OptionSpec& option, const QString& typed, const QString& lead)
 {
-    return CompletionRequest{{}, option.completesRooms, typed, lead};
+    const QStringList choices =
+        option.choices ? QString::fromLatin1(option.choices).split(u' ', Qt::SkipEmptyParts) : QStringList();
+    return CompletionRequest{choices, option.completesRooms, typed, lead};
 }
 
 // "Living\ R" or "'Living R" as typed in the shell: "Living R".
@@ -88,6 +90,7 @@ CompletionRequest completionFor(QStringList words)
 
     const OptionSpec* pendingOption = nullptr;
     std::optional<QString> pendingSetting;
+    QStringList operands; // typed so far, for a command whose operands are not setting pairs
     for (qsizetype i = 1; i < words.size(); ++i) {
         const QString& word = words.at(i);
         if (pendingOption) {
@@ -98,6 +101,8 @@ CompletionRequest completionFor(QStringList words)
             pendingOption = word.contains(u'=') ? nullptr : valueOption(word);
         } else if (spec->operands == Operands::SettingPairs) {
             pendingSetting = word;
+        } else {
+            operands.append(word);
         }
     }
     if (pendingOption) {
@@ -107,7 +112,11 @@ CompletionRequest completionFor(QStringList words)
         const auto setting = settingFromCommandWord(*pendingSetting);
         return CompletionRequest{setting ? usualValues(*setting) : QStringList(), false, current, {}};
     }
-    if (current.startsWith(u'-') || spec->operands != Operands::SettingPairs) {
+    if (spec->operands != Operands::SettingPairs) {
+        const QStringList choices = current.startsWith(u'-') ? QStringList() : operandChoices(*spec, operands);
+        return CompletionRequest{choices.isEmpty() ? optionNames(*spec) : choices, false, current, {}};
+    }
+    if (current.startsWith(u'-')) {
         return CompletionRequest{optionNames(*spec), false, current, {}};
     }
     QStringList settings;

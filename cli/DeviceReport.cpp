@@ -1,6 +1,7 @@
 #include "cli/DeviceReport.h"
 
 #include "model/ControlCharacters.h"
+#include "model/ExtrasText.h"
 #include "model/ReadingText.h"
 
 #include <QJsonArray>
@@ -76,6 +77,59 @@ QStringList readingParts(const SensiboDevice& device)
     return parts;
 }
 
+QString climateReactState(const SmartMode& smartMode)
+{
+    return smartMode.enabled ? QStringLiteral("Climate React on") : QStringLiteral("Climate React off");
+}
+
+// The extras' parts: the timer and Climate React.
+QStringList extrasParts(const DeviceExtras& extras, const QDateTime& now)
+{
+    QStringList parts;
+    if (extras.timer) {
+        // The clock time to the nearest minute, as the panel gives it.
+        parts.append(timerShortText(*extras.timer, now) + QStringLiteral(" (at ") +
+                     clockText(extras.timer->due.addSecs(30)) + u')');
+    }
+    if (extras.climateReact) {
+        parts.append(climateReactState(*extras.climateReact));
+    }
+    return parts;
+}
+
+QJsonValue timerJson(const DeviceExtras& extras, const QDateTime& now)
+{
+    if (!extras.timer) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{
+        {QStringLiteral("turnsOn"), extras.timer->turnsOn},
+        {QStringLiteral("due"), extras.timer->due.toUTC().toString(Qt::ISODate)},
+        {QStringLiteral("minutesLeft"), minutesUntil(extras.timer->due, now)},
+    };
+}
+
+QJsonValue climateReactJson(const SensiboDevice& device, const DeviceExtras& extras)
+{
+    if (!extras.climateReact) {
+        return QJsonValue::Null;
+    }
+    const SmartMode& smartMode = *extras.climateReact;
+    return QJsonObject{
+        {QStringLiteral("enabled"), smartMode.enabled},
+        {QStringLiteral("type"), orNull(smartMode.type)},
+        {QStringLiteral("lowTemperatureThreshold"), orNull(smartMode.lowTemperatureThreshold)},
+        {QStringLiteral("highTemperatureThreshold"), orNull(smartMode.highTemperatureThreshold)},
+        {QStringLiteral("description"), climateReactText(smartMode, unit(device))},
+    };
+}
+
+// A number as the cloud gave it, in as few digits as give it back.
+QString number(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
 QByteArray line(const QJsonDocument& document)
 {
     return document.toJson(QJsonDocument::Compact) + '\n';
@@ -93,16 +147,18 @@ QByteArray waybarLine(const QString& text, const QString& tooltip, const QString
 
 } // namespace
 
-QString statusLine(const SensiboDevice& device)
+QString statusLine(const ShownDevice& shown, const QDateTime& now)
 {
-    return escapedForTerminal(deviceName(device) + QStringLiteral(": ") +
-                              (stateParts(device) + readingParts(device)).join(QStringLiteral(", ")));
+    const SensiboDevice& device = shown.device;
+    return escapedForTerminal(
+        deviceName(device) + QStringLiteral(": ") +
+        (stateParts(device) + readingParts(device) + extrasParts(shown.extras, now)).join(QStringLiteral(", ")));
 }
 
-QByteArray statusJson(const QList<SensiboDevice>& devices)
+QByteArray statusJson(const QList<ShownDevice>& devices, const QDateTime& now)
 {
     QJsonArray array;
-    for (const SensiboDevice& device : devices) {
+    for (const auto& [device, extras] : devices) {
         const std::optional<ACState>& state = device.acState;
         const auto field = [&](auto member) { return state ? orNull((*state).*member) : QJsonValue(QJsonValue::Null); };
         array.append(QJsonObject{
@@ -121,6 +177,8 @@ QByteArray statusJson(const QList<SensiboDevice>& devices)
             {QStringLiteral("humidity"),
              device.measurements ? orNull(device.measurements->humidity) : QJsonValue(QJsonValue::Null)},
             {QStringLiteral("online"), orNull(isOnline(device))},
+            {QStringLiteral("timer"), timerJson(extras, now)},
+            {QStringLiteral("climateReact"), climateReactJson(device, extras)},
         });
     }
     return line(QJsonDocument(array));
@@ -148,8 +206,9 @@ QByteArray deviceListJson(const QList<SensiboDevice>& devices)
     return line(QJsonDocument(array));
 }
 
-QByteArray waybarStatus(const SensiboDevice& device)
+QByteArray waybarStatus(const ShownDevice& shown, const QDateTime& now)
 {
+    const SensiboDevice& device = shown.device;
     const std::optional<ACState>& state = device.acState;
     QString cssClass;
     QString alt;
@@ -172,10 +231,81 @@ QByteArray waybarStatus(const SensiboDevice& device)
             tooltip.append(parts.join(QStringLiteral(", ")));
         }
     }
+    if (shown.extras.timer) {
+        tooltip.append(timerText(*shown.extras.timer, now));
+    }
+    if (const std::optional<SmartMode>& smartMode = shown.extras.climateReact) {
+        const QString does = climateReactText(*smartMode, unit(device));
+        tooltip.append(climateReactState(*smartMode) + (does.isEmpty() ? QString() : QStringLiteral(": ") + does));
+    }
     return waybarLine(text, tooltip.join(QLatin1Char('\n')), cssClass, alt);
 }
 
 QByteArray waybarError(const QString& message)
 {
     return waybarLine(QStringLiteral("—"), message, QStringLiteral("error"), QStringLiteral("error"));
+}
+
+QList<HistoryRow> historyRows(const RoomHistory& history)
+{
+    QList<HistoryRow> rows;
+    auto temperature = history.temperature.cbegin();
+    auto humidity = history.humidity.cbegin();
+    // Both lists are in time order and mostly share their times: one row per time.
+    while (temperature != history.temperature.cend() || humidity != history.humidity.cend()) {
+        const bool takeTemperature = temperature != history.temperature.cend() &&
+                                     (humidity == history.humidity.cend() || temperature->time <= humidity->time);
+        const bool takeHumidity = humidity != history.humidity.cend() &&
+                                  (temperature == history.temperature.cend() || humidity->time <= temperature->time);
+        HistoryRow row{takeTemperature ? temperature->time : humidity->time, {}, {}};
+        if (takeTemperature) {
+            row.temperature = (temperature++)->value;
+        }
+        if (takeHumidity) {
+            row.humidity = (humidity++)->value;
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+QString historyText(const QList<HistoryRow>& rows, const QString& unit)
+{
+    QString text;
+    for (const HistoryRow& row : rows) {
+        text += row.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (row.temperature) {
+            // Whole degrees, as the panel's chart reads them; --csv and --json give the readings as measured.
+            text += QStringLiteral("  ") + formatTemperature(*row.temperature, unit);
+        }
+        if (row.humidity) {
+            text += QStringLiteral("  ") + humidityText(*row.humidity);
+        }
+        text += u'\n';
+    }
+    return text;
+}
+
+QByteArray historyCsv(const QList<HistoryRow>& rows)
+{
+    QString text = QStringLiteral("time,temperature_celsius,humidity_percent\n");
+    for (const HistoryRow& row : rows) {
+        text += row.time.toUTC().toString(Qt::ISODate) + u',' +
+                (row.temperature ? number(*row.temperature) : QString()) + u',' +
+                (row.humidity ? number(*row.humidity) : QString()) + u'\n';
+    }
+    return text.toUtf8();
+}
+
+QByteArray historyJson(const QList<HistoryRow>& rows)
+{
+    QJsonArray array;
+    for (const HistoryRow& row : rows) {
+        array.append(QJsonObject{
+            {QStringLiteral("time"), row.time.toUTC().toString(Qt::ISODate)},
+            {QStringLiteral("temperature"), orNull(row.temperature)},
+            {QStringLiteral("humidity"), orNull(row.humidity)},
+        });
+    }
+    return line(QJsonDocument(array));
 }

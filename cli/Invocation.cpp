@@ -1,10 +1,13 @@
 #include "cli/Invocation.h"
 
+#include "service/SensiboClient.h"
+
 #include <cmath>
 
 namespace {
 
 constexpr double maxTimeoutSeconds = 86400;
+constexpr qint64 maxTimerMinutes = 24 * 60; // a sleep timer; a longer wait is more likely a slip of the finger
 
 ParsedArguments usageError(const QString& error, const QString& topic)
 {
@@ -37,9 +40,61 @@ std::optional<int> timeoutMs(const QString& text)
     return std::max(1, int(std::ceil(seconds * 1000)));
 }
 
+std::optional<int> days(const QString& text)
+{
+    bool isNumber = false;
+    const int value = text.toInt(&isNumber);
+    if (!isNumber || value < 1 || value > SensiboClient::maxHistoryDays || text.startsWith(u'+')) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// `timer`'s and `react`'s words; an error text, or nothing when all is well.
+std::optional<QString> readAction(const CommandSpec& spec, const QStringList& operands, Invocation& invocation)
+{
+    const QString first = operands.value(0).toLower();
+    if (spec.operands == Operands::Switch) {
+        if (operands.size() != 1 || (first != u"on" && first != u"off")) {
+            return operands.isEmpty() ? QStringLiteral("react needs on or off")
+                                      : QStringLiteral("react takes on or off, not \"%1\"").arg(operands.join(u' '));
+        }
+        invocation.action = first == u"on" ? ExtrasAction::ReactOn : ExtrasAction::ReactOff;
+        return std::nullopt;
+    }
+    const QString usage = QStringLiteral("timer takes off DURATION, on DURATION or cancel");
+    if (operands.isEmpty()) {
+        return QStringLiteral("timer needs off DURATION, on DURATION or cancel");
+    }
+    if (first == u"cancel") {
+        if (operands.size() > 1) {
+            return QStringLiteral("timer cancel takes no \"%1\"").arg(operands.at(1));
+        }
+        invocation.action = ExtrasAction::CancelTimer;
+        return std::nullopt;
+    }
+    if (first != u"on" && first != u"off") {
+        return QStringLiteral("%1, not \"%2\"").arg(usage, operands.first());
+    }
+    if (operands.size() == 1) {
+        return QStringLiteral("timer %1 needs a DURATION, such as 30m, 1h or 1h30m").arg(first);
+    }
+    if (operands.size() > 2) {
+        return QStringLiteral("%1, not \"%2\"").arg(usage, operands.join(u' '));
+    }
+    const std::optional<qint64> minutes = parseDuration(operands.at(1));
+    if (!minutes) {
+        return QStringLiteral("DURATION is a length such as 30m, 1h, 90m or 1h30m, from 1m to 24h, not \"%1\"")
+            .arg(operands.at(1));
+    }
+    invocation.action = first == u"on" ? ExtrasAction::TimerOn : ExtrasAction::TimerOff;
+    invocation.minutes = *minutes;
+    return std::nullopt;
+}
+
 // Reads the options and operands after the command; returns an error text, or nothing when all is well.
 std::optional<QString> readRest(const CommandSpec& spec, const QStringList& arguments, Invocation& invocation,
-                                QList<std::pair<QString, QString>>& pairs)
+                                QList<std::pair<QString, QString>>& pairs, QStringList& operands)
 {
     const QString name = QLatin1String(spec.name);
     std::optional<QString> pendingSetting; // a setting whose value comes next, whatever it looks like ("-1")
@@ -51,6 +106,10 @@ std::optional<QString> readRest(const CommandSpec& spec, const QStringList& argu
             continue;
         }
         if (!argument.startsWith(u'-') || argument == u"-") {
+            if (spec.operands == Operands::Timer || spec.operands == Operands::Switch) {
+                operands.append(argument);
+                continue;
+            }
             if (spec.operands != Operands::SettingPairs) {
                 return QStringLiteral("%1 takes no argument \"%2\"").arg(name, argument);
             }
@@ -93,6 +152,18 @@ std::optional<QString> readRest(const CommandSpec& spec, const QStringList& argu
         case Option::Waybar:
             invocation.format = Invocation::Format::Waybar;
             break;
+        case Option::Csv:
+            invocation.format = Invocation::Format::Csv;
+            break;
+        case Option::Days:
+            if (const auto number = days(value)) {
+                invocation.days = *number;
+            } else {
+                return QStringLiteral("--days takes a whole number from 1 to %1, not \"%2\"")
+                    .arg(SensiboClient::maxHistoryDays)
+                    .arg(value);
+            }
+            break;
         case Option::Timeout:
             invocation.timeoutMs = timeoutMs(value);
             if (!invocation.timeoutMs) {
@@ -111,6 +182,35 @@ std::optional<QString> readRest(const CommandSpec& spec, const QStringList& argu
 }
 
 } // namespace
+
+std::optional<qint64> parseDuration(const QString& text)
+{
+    qint64 minutes = 0;
+    QChar lastUnit;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype start = i;
+        while (i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9') {
+            ++i;
+        }
+        if (i == start || i - start > 5 || i == text.size()) {
+            return std::nullopt;
+        }
+        const qint64 number = text.mid(start, i - start).toLongLong();
+        const QChar unit = text.at(i).toLower();
+        if (unit == u'h' && lastUnit.isNull()) {
+            minutes += number * 60;
+        } else if (unit == u'm' && lastUnit != u'm') {
+            minutes += number;
+        } else {
+            return std::nullopt;
+        }
+        lastUnit = unit;
+    }
+    if (minutes < 1 || minutes > maxTimerMinutes) {
+        return std::nullopt;
+    }
+    return minutes;
+}
 
 std::optional<SettingArgument> parseSetting(const QString& word, const QString& value, QString* error)
 {
@@ -193,6 +293,7 @@ ParsedArguments parseArguments(const QStringList& arguments)
     }
 
     QList<std::pair<QString, QString>> pairs;
+    QStringList operands;
     if (spec->presetSetting) {
         pairs.append({QLatin1String(spec->presetSetting), QLatin1String(spec->presetValue)});
     }
@@ -203,11 +304,16 @@ ParsedArguments parseArguments(const QStringList& arguments)
         failed.forWaybar = forWaybar;
         return failed;
     };
-    if (const auto error = readRest(*spec, arguments, invocation, pairs)) {
+    if (const auto error = readRest(*spec, arguments, invocation, pairs, operands)) {
         return fail(*error);
     }
     if (invocation.command == Command::Help) {
         return ParsedArguments{invocation, {}, {}}; // --help after the command
+    }
+    if (spec->operands == Operands::Timer || spec->operands == Operands::Switch) {
+        if (const auto error = readAction(*spec, operands, invocation)) {
+            return fail(*error);
+        }
     }
     if (spec->operands == Operands::SettingPairs && pairs.isEmpty()) {
         return fail(QStringLiteral("set needs a SETTING and a VALUE"));

@@ -33,17 +33,29 @@ struct SettingArgument {
     ACValue value;
 };
 
+// What `timer` and `react` do.
+enum class ExtrasAction {
+    TimerOff, // a timer that switches off after `minutes`
+    TimerOn,
+    CancelTimer,
+    ReactOn,
+    ReactOff,
+};
+
 struct Invocation {
-    enum class Format { Text, Json, Waybar };
+    enum class Format { Text, Json, Waybar, Csv };
 
     Command command = Command::Help;
     QString helpTopic;             // with Help: a command, or empty for the overview
     std::optional<QString> device; // --device
     bool allDevices = false;       // --all
     Format format = Format::Text;
-    std::optional<int> timeoutMs;    // --timeout
-    QList<SettingArgument> settings; // with Set, in the order given
-    QStringList words;               // with Complete: the words after "kelvo", the last one being typed
+    std::optional<int> timeoutMs;                    // --timeout
+    QList<SettingArgument> settings;                 // with Set, in the order given
+    ExtrasAction action = ExtrasAction::CancelTimer; // with Timer and React
+    qint64 minutes = 0;                              // ... for TimerOff and TimerOn
+    int days = 1;                                    // --days, with History
+    QStringList words;                               // with Complete: the words after "kelvo", the last one being typed
 };
 
 struct ParsedArguments {
@@ -55,6 +67,10 @@ struct ParsedArguments {
 
 // Reads the arguments after the program's name. None at all is the tray application.
 ParsedArguments parseArguments(const QStringList& arguments);
+
+// A timer's length as typed: "30m", "1h", "90m", "1h30m" (any case), from 1 minute to a day; nothing when it is not
+// one.
+std::optional<qint64> parseDuration(const QString& text);
 
 // The value of one SETTING VALUE pair, its form checked (not yet against a device); an error text when the setting
 // or the form is wrong.

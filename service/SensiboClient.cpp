@@ -249,7 +249,7 @@ QCoro::Task<ExtrasChangeOutcome> SensiboClient::change(std::optional<QUrl> url, 
 {
     using Kind = ExtrasChangeOutcome::Kind;
     if (!url) {
-        co_return ExtrasChangeOutcome{Kind::NotSent, {}};
+        co_return ExtrasChangeOutcome{.kind = Kind::NotSent, .refusal = refusal};
     }
     // Every status is read, so that a 2xx other than 200 (a 204 to a DELETE) counts as done.
     const HttpRequest request{.method = std::move(method),
@@ -259,12 +259,12 @@ QCoro::Task<ExtrasChangeOutcome> SensiboClient::change(std::optional<QUrl> url, 
                               .readEveryStatus = true};
     const HttpResult answer = co_await m_transfer.send(request, cancel);
     if (answer.failed()) {
-        co_return ExtrasChangeOutcome{Kind::Failed, answer.error};
+        co_return ExtrasChangeOutcome{Kind::Failed, answer.error, answer.status, {}, refusal};
     }
     if (!answer.status || *answer.status < 200 || *answer.status > 299) {
         m_transfer.logProblem(request, answer.status ? QStringLiteral("refused: status %1").arg(*answer.status)
                                                      : QStringLiteral("refused: not an HTTP answer"));
-        co_return ExtrasChangeOutcome{Kind::Failed, refusal};
+        co_return ExtrasChangeOutcome{Kind::Failed, refusal, answer.status, refusalReason(answer.body), refusal};
     }
     co_return ExtrasChangeOutcome{Kind::Done, {}};
 }

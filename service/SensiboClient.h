@@ -57,7 +57,10 @@ struct ExtrasChangeOutcome {
         Failed,
     };
     Kind kind = Kind::NotSent;
-    QString message; // with Failed: the transfer's error, or the refusal ("Failed to set the timer")
+    QString message{};           // with Failed: the transfer's error, or the refusal ("Failed to set the timer")
+    std::optional<int> status{}; // with Failed: the status the cloud refused with, when it answered
+    QString reason{};            // ... and what its answer says about why, when it says anything
+    QString refusal{};           // unless Done: the refusal's text, whatever went wrong, for a caller that adds why
 };
 
 // Speaks to the Sensibo cloud: the device-list request and the state-change request, each classified into an

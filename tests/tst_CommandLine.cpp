@@ -3,9 +3,9 @@
 #include "platform/Preferences.h"
 #include "tests/support/FakeSensiboCloud.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -25,10 +25,13 @@ namespace {
 // with a fake tray Kelvo listening on the settings folder's instance socket; then what must come of it.
 struct Call {
     QStringList arguments;
-    QString key = QStringLiteral("stored"); // "stored", "none", "fifo" (a FIFO as the settings), or KELVO_API_KEY's value
+    // "stored", "none", "fifo" (a FIFO as the settings), or KELVO_API_KEY's value
+    QString key = QStringLiteral("stored");
     // The cloud's behaviour: "gzip" answers compressed; "refuse" fails the first change with 500 and no reason;
-    // "refuse second" lets the first change through and refuses the second with a reason; "slow" answers in 5 s;
-    // "hostile": a room name holds terminal commands.
+    // "refuse second" lets the first change (or timer) through and refuses the second with a reason; "slow" answers in
+    // 5 s; "hostile": a room name holds terminal commands; "extras": Climate React is on in the living room and the
+    // bedroom switches on in 90 minutes; "reads fail": the details and the history fail with 500; "no readings": the
+    // history is empty.
     QString behaviour{};
     QStringList environment{}; // "NAME=value" to set, "NAME" to remove
     QByteArray input{};        // standard input
@@ -39,7 +42,7 @@ struct Call {
     QStringList output{};            // parts standard output must hold
     QString error{};                 // a part standard error must hold
     int deviceLists = 1;             // device-list requests
-    QStringList changes{};           // state-change requests: target and body
+    QStringList changes{};           // state changes ("target body"), other requests ("PUT target body"), history reads
     QByteArray told{};               // what the tray Kelvo was told, if anything
     std::optional<QString> stored{}; // the stored key after the call ("" for none)
 };
@@ -47,6 +50,24 @@ struct Call {
 QString change(const char* path, const char* body)
 {
     return QStringLiteral("/api/v2/pods/%1?apiKey=test-key %2").arg(QLatin1String(path), QLatin1String(body));
+}
+
+QString request(const char* method, const char* path, const char* body = "")
+{
+    return QStringLiteral("%1 /api/%2 %3").arg(QLatin1String(method), QLatin1String(path), QLatin1String(body));
+}
+
+// A timer set on one of the test's devices: its settings as the list gives them, with the power changed.
+QString timerSet(const char* id, const char* mode, bool on, int target, const char* unit, int minutes)
+{
+    return QStringLiteral("PUT /api/v1/pods/%1/timer/?apiKey=test-key "
+                          R"({"acState":{"fanLevel":"auto","horizontalSwing":"stopped","light":"on","mode":"%2",)"
+                          R"("on":%3,"swing":"stopped","targetTemperature":%4,"temperatureUnit":"%5"},)"
+                          R"("minutesFromNow":%6})")
+        .arg(QLatin1String(id), QLatin1String(mode), on ? QStringLiteral("true") : QStringLiteral("false"))
+        .arg(target)
+        .arg(QLatin1String(unit))
+        .arg(minutes);
 }
 
 // The tray's socket for `settings` when the tray runs with `runtimeDir` as its XDG_RUNTIME_DIR.
@@ -112,9 +133,29 @@ void tst_CommandLine::commands_data()
     QTest::newRow("status") << Call{.arguments = {"status"}, .output = {on, off, offline}};
     QTest::newRow("status --json, offline")
         << Call{.arguments = {"status", "--json", "--device", "OFFICE"},
-                .output = {R"([{"fanLevel":"auto","horizontalSwing":"stopped","humidity":60,"id":"ghi","light":"on",)"
-                           R"("mode":"dry","on":true,"online":false,"room":"Office","roomTemperature":26,)"
-                           R"("swing":"stopped","targetTemperature":24,"temperatureUnit":"C"}])"}};
+                .output = {R"([{"climateReact":null,"fanLevel":"auto","horizontalSwing":"stopped","humidity":60,)"
+                           R"("id":"ghi","light":"on","mode":"dry","on":true,"online":false,"room":"Office",)"
+                           R"("roomTemperature":26,"swing":"stopped","targetTemperature":24,"temperatureUnit":"C",)"
+                           R"("timer":null}])"}};
+    QTest::newRow("status, a timer and Climate React")
+        << Call{.arguments = {"status"},
+                .behaviour = "extras",
+                .output = {on + ", Climate React on\n", off + ", on in 1 h 30 min (at ", offline + u'\n'}};
+    QTest::newRow("status --json, a timer and Climate React")
+        << Call{.arguments = {"status", "--json"},
+                .behaviour = "extras",
+                .output = {R"("climateReact":{"description":"Cools above 27.5°C, heats below 20°C","enabled":true,)"
+                           R"("highTemperatureThreshold":27.5,"lowTemperatureThreshold":20,"type":"temperature"})",
+                           R"(,"minutesLeft":90,"turnsOn":true}})"}};
+    QTest::newRow("status --waybar, Climate React")
+        << Call{.arguments = {"status", "--waybar"},
+                .behaviour = "extras",
+                .output = {R"(online\nClimate React on: Cools above 27.5°C, heats below 20°C")"}};
+    QTest::newRow("status, the details fail") << Call{.arguments = {"status", "--device", "abc"},
+                                                      .behaviour = "reads fail",
+                                                      .output = {on + u'\n'},
+                                                      .error = "warning: the timer and Climate React of Living Room "
+                                                               "are not shown: Server error (500)"};
     QTest::newRow("status --waybar, on") << Call{.arguments = {"status", "--waybar"},
                                                  .output = {R"("alt":"cool","class":"cool","text":"23°C")",
                                                             R"("tooltip":"Living Room\non, cool, 22°C, fan auto\n)"}};
@@ -172,6 +213,60 @@ void tst_CommandLine::commands_data()
                             change("ghi/acStates/on", R"({"newValue":true})"),
                             change("jkl/acStates/on", R"({"newValue":true})")},
                 .told = refresh};
+    QTest::newRow("timer off 1h30m") << Call{.arguments = {"timer", "off", "1h30m"},
+                                             .changes = {timerSet("abc", "cool", false, 22, "C", 90)},
+                                             .told = refresh};
+    QTest::newRow("timer --all, one refusal")
+        << Call{.arguments = {"timer", "--all", "on", "45M"},
+                .behaviour = "refuse second",
+                .exitCode = 1,
+                .error = "kelvo: Bedroom: Failed to set the timer: the cloud answered 400: The unit is busy\n",
+                .changes = {timerSet("abc", "cool", true, 22, "C", 45), timerSet("def", "heat", true, 30, "C", 45),
+                            timerSet("ghi", "dry", true, 24, "C", 45), timerSet("jkl", "heat", true, 70, "F", 45)},
+                .told = refresh};
+    QTest::newRow("status --waybar, a timer") << Call{.arguments = {"status", "--waybar", "--device", "bedroom"},
+                                                      .behaviour = "extras",
+                                                      .output = {R"(online\nTurns on at )", R"(, in 1 h 30 min")"}};
+    QTest::newRow("help timer") << Call{
+        .arguments = {"timer", "--help"},
+        .output = {"Usage: kelvo timer [--device ROOM|ID | --all] off|on DURATION | cancel\n"},
+        .deviceLists = 0};
+    QTest::newRow("timer cancel") << Call{.arguments = {"timer", "--device", "bedroom", "cancel"},
+                                          .changes = {request("DELETE", "v1/pods/def/timer/?apiKey=test-key")},
+                                          .told = refresh};
+    QTest::newRow("react on") << Call{
+        .arguments = {"react", "ON"},
+        .behaviour = "extras",
+        .changes = {request("PUT", "v2/pods/abc/smartmode?apiKey=test-key", R"({"enabled":true})")},
+        .told = refresh};
+    QTest::newRow("react off, not set up") << Call{
+        .arguments = {"react", "--device", "den", "off"},
+        .exitCode = 1,
+        .error = "kelvo: Failed to turn off Climate React: the cloud answered 400: Climate React is not set up\n",
+        .changes = {request("PUT", "v2/pods/jkl/smartmode?apiKey=test-key", R"({"enabled":false})")}};
+    QTest::newRow("history --csv --days 2")
+        << Call{.arguments = {"history", "--csv", "--days", "2"},
+                .output = {"time,temperature_celsius,humidity_percent\n"},
+                .changes = {request("GET", "v2/pods/abc/historicalMeasurements?apiKey=test-key&days=2")}};
+    QTest::newRow("history --json") << Call{
+        .arguments = {"history", "--json", "--device", "office"},
+        .output = {R"([{"humidity":)", R"(,"temperature":)", R"(,"time":")"},
+        .changes = {request("GET", "v2/pods/ghi/historicalMeasurements?apiKey=test-key&days=1")}};
+    QTest::newRow("history, the cloud fails")
+        << Call{.arguments = {"history"},
+                .behaviour = "reads fail",
+                .exitCode = 1,
+                .error = "kelvo: Failed to load the readings of Living Room: Server error (500)",
+                .changes = {request("GET", "v2/pods/abc/historicalMeasurements?apiKey=test-key&days=1")}};
+    QTest::newRow("history, no readings")
+        << Call{.arguments = {"history"},
+                .behaviour = "no readings",
+                .error = "kelvo: No readings from Living Room in that time",
+                .changes = {request("GET", "v2/pods/abc/historicalMeasurements?apiKey=test-key&days=1")}};
+    QTest::newRow("history, °F") << Call{
+        .arguments = {"history", "--device", "den"},
+        .output = {"°F  "},
+        .changes = {request("GET", "v2/pods/jkl/historicalMeasurements?apiKey=test-key&days=1")}};
     QTest::newRow("unknown device") << Call{.arguments = {"on", "--device", "Kitchen"},
                                             .exitCode = 2,
                                             .error = "Rooms: Living Room (abc), Bedroom (def), Office (ghi)"};
@@ -202,9 +297,8 @@ void tst_CommandLine::commands_data()
         << Call{.arguments = {"status", "--device", "abc"}, .behaviour = "hostile", .output = {hostile + ": on, cool"}};
     QTest::newRow("devices, control characters in a room name")
         << Call{.arguments = {"devices"}, .behaviour = "hostile", .output = {"abc\t" + hostile + u'\n'}};
-    QTest::newRow("a FIFO in the settings' place")
-        << Call{.arguments = {"status"}, .key = "fifo", .exitCode = 1, .error = "a FIFO, not a regular file",
-                .deviceLists = 0};
+    QTest::newRow("a FIFO in the settings' place") << Call{
+        .arguments = {"status"}, .key = "fifo", .exitCode = 1, .error = "a FIFO, not a regular file", .deviceLists = 0};
     QTest::newRow("no key") << Call{.arguments = {"status"},
                                     .key = "none",
                                     .exitCode = 1,
@@ -215,12 +309,25 @@ void tst_CommandLine::commands_data()
     QTest::newRow("401") << Call{
         .arguments = {"status"}, .key = "wrong-key", .exitCode = 1, .error = "kelvo: Invalid API key"};
     // Usage errors are found before a key is looked up or the cloud is asked.
-    for (const auto& [setting, value, error] : {std::tuple{"bogus", "1", "unknown setting \"bogus\""},
-                                                {"power", "maybe", "power takes on, off or toggle, not \"maybe\""},
-                                                {"temp", "abc", "temp takes a whole number"},
-                                                {"temp", "22.5", "not \"22.5\""}}) {
-        QTest::addRow("usage error, no key: set %s %s", setting, value) << Call{
-            .arguments = {"set", setting, value}, .key = "none", .exitCode = 2, .error = error, .deviceLists = 0};
+    const QString duration = QStringLiteral("DURATION is a length such as 30m, 1h, 90m or 1h30m, from 1m to 24h");
+    for (const auto& [arguments, error] :
+         {std::pair{QStringList{"set", "bogus", "1"}, QStringLiteral("unknown setting \"bogus\"")},
+          {{"set", "power", "maybe"}, "power takes on, off or toggle, not \"maybe\""},
+          {{"set", "temp", "abc"}, "temp takes a whole number"},
+          {{"set", "temp", "22.5"}, "not \"22.5\""},
+          {{"timer", "off", "90"}, duration},
+          {{"timer", "on", "1h90"}, duration},
+          {{"timer", "off", "30m1h"}, duration},
+          {{"timer", "off", "0m"}, duration},
+          {{"timer", "off", "25h"}, duration},
+          {{"timer", "off"}, "timer off needs a DURATION"},
+          {{"timer", "soon", "1h"}, "timer takes off DURATION, on DURATION or cancel, not \"soon\""},
+          {{"timer", "cancel", "1h"}, "timer cancel takes no \"1h\""},
+          {{"react", "maybe"}, "react takes on or off, not \"maybe\""},
+          {{"history", "--days", "8"}, "--days takes a whole number from 1 to 7, not \"8\""},
+          {{"history", "--waybar"}, "history has no option --waybar"}}) {
+        QTest::addRow("usage error, no key: %s", qPrintable(arguments.join(u' ')))
+            << Call{.arguments = arguments, .key = "none", .exitCode = 2, .error = error, .deviceLists = 0};
     }
     QTest::newRow("unknown command") << Call{
         .arguments = {"stauts"}, .exitCode = 2, .error = "unknown command \"stauts\"", .deviceLists = 0};
@@ -269,6 +376,12 @@ void tst_CommandLine::commands_data()
     QTest::newRow("completion: a setting's values") << Call{.arguments = {"__complete", "set", "--all", "fan", "med"},
                                                             .output = {"medium\nmedium_high\n"},
                                                             .deviceLists = 0};
+    QTest::newRow("completion: a timer's lengths")
+        << Call{.arguments = {"__complete", "timer", "off", ""}, .output = {"30m\n1h\n2h\n4h\n8h\n"}, .deviceLists = 0};
+    QTest::newRow("completion: --days") << Call{
+        .arguments = {"__complete", "history", "--days", ""}, .output = {"1\n2\n3\n4\n5\n6\n7\n"}, .deviceLists = 0};
+    QTest::newRow("completion: react") << Call{
+        .arguments = {"__complete", "react", "--all", "o"}, .output = {"on\noff\n"}, .deviceLists = 0};
     QTest::newRow("completion: rooms") << Call{.arguments = {"__complete", "on", "--device", "'bed"},
                                                .output = {"Bedroom\n"}};
     QTest::newRow("completion: rooms after bash's = break")
@@ -281,23 +394,40 @@ void tst_CommandLine::commands()
 
     FakeSensiboCloud cloud;
     QVERIFY(cloud.listen());
-    const QString livingRoom =
-        call.behaviour == u"hostile" ? QStringLiteral("Evil\x1b]0;pwned\a\r\nRoom\u202e") : QStringLiteral("Living Room");
+    const QString livingRoom = call.behaviour == u"hostile" ? QStringLiteral("Evil\x1b]0;pwned\a\r\nRoom\u202e")
+                                                            : QStringLiteral("Living Room");
     cloud.setDevices({
         FakeSensiboCloud::makeDevice("abc", livingRoom, true, "cool", 22, "C", 23.4, 51.3, true),
         FakeSensiboCloud::makeDevice("def", "Bedroom", false, "heat", 30, "C", 20.0, 40.0, true),
         FakeSensiboCloud::makeDevice("ghi", "Office", true, "dry", 24, "C", 26.0, 60.0, false),
         FakeSensiboCloud::makeDevice("jkl", "Den", true, "heat", 70, "F", 21.0, 45.0, true),
     });
+    if (call.behaviour == u"extras") {
+        QJsonArray devices = cloud.devices();
+        QJsonObject first = devices.at(0).toObject();
+        first.insert("smartMode", FakeSensiboCloud::makeSmartMode(true));
+        QJsonObject bedroom = devices.at(1).toObject();
+        bedroom.insert("timer", FakeSensiboCloud::makeTimer(bedroom, true, 90));
+        devices.replace(0, first);
+        devices.replace(1, bedroom);
+        cloud.setDevices(devices);
+    } else if (call.behaviour == u"reads fail") {
+        cloud.overrideEndpoint(FakeSensiboCloud::Endpoint::DeviceDetails, FakeHttpServer::Response{500, "{}", {}});
+        cloud.overrideEndpoint(FakeSensiboCloud::Endpoint::History, FakeHttpServer::Response{500, "{}", {}});
+    } else if (call.behaviour == u"no readings") {
+        cloud.overrideEndpoint(
+            FakeSensiboCloud::Endpoint::History,
+            FakeHttpServer::Response{200, R"({"status":"success","result":{"temperature":[],"humidity":[]}})", {}});
+    }
     cloud.setGzip(call.behaviour == u"gzip");
     cloud.setDelayMs(call.behaviour == u"slow" ? 5'000 : 0);
     if (call.behaviour == u"refuse") {
         cloud.overrideStateChange(FakeHttpServer::Response{500, "{}", {}}, 1);
     } else if (call.behaviour == u"refuse second") {
-        cloud.overrideStateChange(
-            FakeHttpServer::Response{
-                400, R"({"status":"failure","reason":"BadRequest","message":"The unit is busy"})", {}},
-            1, 1);
+        const FakeHttpServer::Response busy{
+            400, R"({"status":"failure","reason":"BadRequest","message":"The unit is busy"})", {}};
+        cloud.overrideStateChange(busy, 1, 1);
+        cloud.overrideEndpoint(FakeSensiboCloud::Endpoint::Timer, busy, 1, 1);
     }
 
     QTemporaryDir configHome;
@@ -382,9 +512,13 @@ void tst_CommandLine::commands()
     QVERIFY2(err.contains(call.error), qPrintable(err));
     QCOMPARE(cloud.deviceListCount(), call.deviceLists);
     QStringList sent;
-    for (const FakeHttpServer::Request& request : cloud.requests()) {
-        if (request.method == "PATCH") {
-            sent.append(QString::fromLatin1(request.target) + u' ' + QString::fromUtf8(request.body));
+    // Of the reads, only the history's: the device list is counted, and status's details show in its output.
+    for (const FakeHttpServer::Request& sentRequest : cloud.requests()) {
+        const QString target = QString::fromLatin1(sentRequest.target) + u' ' + QString::fromUtf8(sentRequest.body);
+        if (sentRequest.method == "PATCH") {
+            sent.append(target);
+        } else if (sentRequest.method != "GET" || sentRequest.target.contains("/historicalMeasurements")) {
+            sent.append(QString::fromLatin1(sentRequest.method) + u' ' + target);
         }
     }
     QCOMPARE(sent, call.changes);
