@@ -1,5 +1,7 @@
 #include "app/X11Desktop.h"
 
+#include "app/SwayIpc.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
@@ -85,8 +87,12 @@ QRect X11Desktop::availableGeometry(QScreen* screen)
             struts.append(strut);
         }
     }
-    return withStruts(screen->geometry(), screen->availableGeometry(), struts,
-                      QSize(root->width_in_pixels, root->height_in_pixels));
+    const QRect available = withStruts(screen->geometry(), screen->availableGeometry(), struts,
+                                       QSize(root->width_in_pixels, root->height_in_pixels));
+    if (SwayIpc::available()) {
+        return available & SwayIpc::usableArea(screen->geometry()).value_or(available);
+    }
+    return available;
 }
 
 QRect X11Desktop::withStruts(const QRect& screen, QRect available, const QList<Strut>& struts, const QSize& root)

@@ -17,7 +17,8 @@ public:
 
     // The screen's available geometry: Qt's, less what the docks keep on that screen. Qt takes it from
     // _NET_WORKAREA, one rectangle for all monitors, which cannot leave out a bar at an edge between two monitors;
-    // without a window manager there is no work area at all.
+    // without a window manager there is no work area at all. Under sway, which tells X nothing about its bars, also
+    // less what they keep (SwayIpc::usableArea).
     static QRect availableGeometry(QScreen* screen);
     // `available`, on `screen`, less the parts of the screen the struts keep, in a root window of `root` size.
     static QRect withStruts(const QRect& screen, QRect available, const QList<Strut>& struts, const QSize& root);
