@@ -30,6 +30,7 @@ What each desktop needs here (found by trying):
 Standard library only. Every process started here is ended on the way out; logs go to BUILD_DIR/desktops.
 """
 
+import glob
 import json
 import os
 import pwd
@@ -319,6 +320,15 @@ class Session:
             os.chmod(copy, 0o755)
         return copy
 
+    def copy_of_kelvo(self):
+        """A copy of build/kelvo with the tray application it loads from beside it (lib/.../libkelvo-tray.so)."""
+        for library in glob.glob(os.path.join(self.build_dir, "lib", "**", "libkelvo-tray.so"), recursive=True):
+            copy = self.path(f"tools/{os.path.relpath(library, self.build_dir)}")
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copy(library, copy)
+            self.chown(self.path("tools"))
+        return self.copy_of(os.path.join(self.build_dir, "kelvo"))
+
     def start_bus(self):
         self.start("dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--address={self.bus}"])
         wait_until("the session bus", lambda: os.path.exists(self.path("runtime/bus")))
@@ -377,7 +387,7 @@ class Session:
         self.kelvo_env = {"KELVO_SENSIBO_API_URL": found.group(1), "KELVO_SITE_URL": found.group(2),
                           "QT_LOGGING_RULES": "kelvo.tray.debug=true", **(env or {})}
         self.without_kelvo = self.screenshot("without-kelvo", keep=False)
-        self.kelvo = self.start("kelvo", [self.copy_of(os.path.join(self.build_dir, "kelvo"))], self.kelvo_env)
+        self.kelvo = self.start("kelvo", [self.copy_of_kelvo()], self.kelvo_env)
         self.kelvo_pid = self.kelvo.pid
         return self.kelvo
 
