@@ -142,3 +142,20 @@ void X11Desktop::keepOffTaskbars(QWindow* window)
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
                         atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
 }
+
+void X11Desktop::setStartupId(QWindow* window, const QString& id)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !window) {
+        return;
+    }
+    const xcb_atom_t property = atom(connection, "_NET_STARTUP_ID");
+    const auto target = xcb_window_t(window->winId());
+    if (id.isEmpty()) {
+        xcb_delete_property(connection, target, property);
+        return;
+    }
+    const QByteArray bytes = id.toUtf8();
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, target, property, atom(connection, "UTF8_STRING"), 8,
+                        uint32_t(bytes.size()), bytes.constData());
+}

@@ -24,4 +24,8 @@ public:
     static QRect withStruts(const QRect& screen, QRect available, const QList<Strut>& struts, const QSize& root);
     // Asks the window manager to leave the window out of taskbars and pagers; call it before the window is shown.
     static void keepOffTaskbars(QWindow* window);
+    // Gives the window the startup id (_NET_STARTUP_ID) it is shown for, or takes it away when `id` is empty; call
+    // it before the window maps. A window manager that keeps the keyboard from windows nobody asked for lets one with
+    // the id of a recent click have it; Mutter takes the tray host's xdg-activation token here too.
+    static void setStartupId(QWindow* window, const QString& id);
 };
