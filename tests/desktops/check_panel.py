@@ -32,7 +32,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktops import SCREEN, CheckFailed, Session, gnome_icon, log, wait_until  # noqa: E402
+from desktops import POLL, SCREEN, CheckFailed, Session, gnome_icon, log, wait_until  # noqa: E402
 
 OTHER_X = (100, 100, 300, 120)  # where the other X window goes
 OTHER_WAYLAND = (100, 420, 400, 220)  # where the Wayland window goes
@@ -157,7 +157,7 @@ class Desktop:
             log(f"{self.name} ({self.edge} bar): Kelvo's icon is not shown; the panel is opened as the host would")
             return
         self.session.click(*self.icon)
-        if self.closed_within(1.5):
+        if not self.opened_within(3):  # the panel takes a moment to map: judged before that, it "opens nothing"
             log(f"{self.name} ({self.edge} bar): a click at {self.icon} opens nothing")
             self.icon = None
         else:
@@ -234,7 +234,15 @@ class Gnome(Desktop):
 
     def start_kelvo(self):
         super().start_kelvo()
-        self.double_click = wait_until("Kelvo's icon in the top bar", lambda: gnome_icon(self.session))
+        # The icon is shown small first and takes its place in the bar a moment later: wait until it stays put.
+        seen = []
+
+        def settled_icon():
+            seen.append(gnome_icon(self.session))
+            steady = round(1 / POLL)  # the same for a second
+            return seen[-1] if len(seen) >= steady and seen[-1] and seen[-steady:].count(seen[-1]) == steady else None
+
+        self.double_click = wait_until("Kelvo's icon in the top bar", settled_icon)
 
     def open_panel(self):
         """A double click on the icon, as a user opens it: the extension sends Activate."""
