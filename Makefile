@@ -58,9 +58,10 @@ bench: deps-test
 	@for b in $(BUILD_DIR)-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 # The desktops most people run (GNOME Shell, KDE Plasma, sway), headless, with the real Kelvo: every
-# tests/desktops/check_*.py in turn. On demand only, never in `make test` or CI: it installs the desktops first
-# (scripts/install-desktop-deps, about 1.5 GB) and runs them as a throwaway user, so it needs root.
-# DESKTOPS=gnome (or plasma, sway) limits it to one.
+# tests/desktops/check_*.py in turn (check_desktops.py: the tray item, its icon and menu; check_panel.py: the panel's
+# keyboard and closing under XWayland, ten times over). On demand only, never in `make test` or CI: it installs the
+# desktops first (scripts/install-desktop-deps, about 1.5 GB) and runs them as a throwaway user, so it needs root;
+# it takes about ten minutes. DESKTOPS=gnome (or gnome-wayland, plasma, sway) limits it to one.
 DESKTOPS ?=
 check-desktops: deps $(BUILD_DIR)/CMakeCache.txt
 	@bash scripts/install-desktop-deps

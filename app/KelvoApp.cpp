@@ -128,6 +128,7 @@ void KelvoApp::syncTray()
         m_trayLoss.stop();
         connect(m_trayIcon.get(), &TrayIcon::activated, this, [this](const QRect& anchor) {
             m_lastAnchor = anchor;
+            m_panelWindow->setActivationToken(m_trayIcon->takeActivationToken());
             m_panelWindow->toggleNear(anchor);
         });
         connect(m_trayIcon.get(), &TrayIcon::contextMenuRequested, this, &KelvoApp::showTrayMenu);

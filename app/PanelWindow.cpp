@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 constexpr int gap = 4;
@@ -150,6 +151,7 @@ void PanelWindow::toggleNear(const QRect& anchor)
             return; // the second click of a double-click on the icon leaves the panel open
         }
         qCDebug(lcTray) << "panel: closed by the icon";
+        m_activationToken.clear();
         hide();
         return;
     }
@@ -165,9 +167,16 @@ void PanelWindow::openNear(const QRect& anchor)
     limitHeight();
     settleLayout();
     place();
-    if (m_kind == Kind::Popup && !isVisible()) {
+    const QString token = std::exchange(m_activationToken, QString());
+    if (!isVisible() && (m_kind == Kind::Popup || !token.isEmpty() || windowHandle())) {
         winId(); // the native window, made now so that its hints are there before it maps
-        X11Desktop::keepOffTaskbars(windowHandle());
+        if (m_kind == Kind::Popup) {
+            X11Desktop::keepOffTaskbars(windowHandle());
+        }
+        X11Desktop::setStartupId(windowHandle(), token);
+        if (!token.isEmpty() && QGuiApplication::platformName() == QLatin1String("wayland")) {
+            qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8()); // Qt hands it to the compositor on activation
+        }
     }
     qCDebug(lcTray) << "panel: opens at" << m_placedAt << "for the anchor" << m_anchor;
     show();

@@ -25,6 +25,9 @@ public:
     // pointer stands in for it).
     void toggleNear(const QRect& anchor);
     void openNear(const QRect& anchor);
+    // The tray host's activation token for the opening that follows, if it gave one: shown with it, the panel is
+    // let take the keyboard by compositors that guard it (Mutter). It serves that one opening.
+    void setActivationToken(const QString& token) { m_activationToken = token; }
 
     // The area the panel keeps clear of and stays 4 px away from: the icon's geometry, or for a reported point the
     // part of the screen its icon may cover (up to the edge of `available` when the point lies on a panel bar
@@ -66,4 +69,5 @@ private:
     int m_compositorMoves = 0; // how many more times sway may be asked to move it back there
     QElapsedTimer m_sinceHidden;
     QElapsedTimer m_sinceOpened;
+    QString m_activationToken;
 };

@@ -14,7 +14,9 @@ extern "C" __attribute__((visibility("default"))) int kelvoTrayMain(int argc, ch
         std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
         return 1;
     }
+    guardDisplayOpening();
     QApplication application(argc, argv);
+    displayOpened();
     QApplication::setApplicationName(QStringLiteral("Kelvo"));
     QApplication::setApplicationVersion(QStringLiteral(KELVO_VERSION));
 

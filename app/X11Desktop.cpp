@@ -1,5 +1,7 @@
 #include "app/X11Desktop.h"
 
+#include "app/SwayIpc.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
@@ -85,8 +87,12 @@ QRect X11Desktop::availableGeometry(QScreen* screen)
             struts.append(strut);
         }
     }
-    return withStruts(screen->geometry(), screen->availableGeometry(), struts,
-                      QSize(root->width_in_pixels, root->height_in_pixels));
+    const QRect available = withStruts(screen->geometry(), screen->availableGeometry(), struts,
+                                       QSize(root->width_in_pixels, root->height_in_pixels));
+    if (SwayIpc::available()) {
+        return available & SwayIpc::usableArea(screen->geometry()).value_or(available);
+    }
+    return available;
 }
 
 QRect X11Desktop::withStruts(const QRect& screen, QRect available, const QList<Strut>& struts, const QSize& root)
@@ -135,4 +141,21 @@ void X11Desktop::keepOffTaskbars(QWindow* window)
                                  atom(connection, "_NET_WM_STATE_SKIP_PAGER")};
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
                         atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+}
+
+void X11Desktop::setStartupId(QWindow* window, const QString& id)
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!connection || !window) {
+        return;
+    }
+    const xcb_atom_t property = atom(connection, "_NET_STARTUP_ID");
+    const auto target = xcb_window_t(window->winId());
+    if (id.isEmpty()) {
+        xcb_delete_property(connection, target, property);
+        return;
+    }
+    const QByteArray bytes = id.toUtf8();
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, target, property, atom(connection, "UTF8_STRING"), 8,
+                        uint32_t(bytes.size()), bytes.constData());
 }

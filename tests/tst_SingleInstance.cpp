@@ -25,6 +25,7 @@ private Q_SLOTS:
     void aClientThatSendsTooMuchIsCutOff();
     void refreshRequestsAreFoldedIntoOneLoad();
     void ofTwoStartsAtOnceExactlyOneStays();
+    void withoutADisplayItSaysSo_data();
     void withoutADisplayItSaysSo();
 
 private:
@@ -203,19 +204,48 @@ void tst_SingleInstance::ofTwoStartsAtOnceExactlyOneStays()
     }
 }
 
+void tst_SingleInstance::withoutADisplayItSaysSo_data()
+{
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("wayland"); // a name in the runtime folder, made a file no compositor serves
+    QTest::addColumn<QByteArray>("error");
+
+    QTest::newRow("none") << QString() << QString()
+                          << QByteArray("Kelvo needs a graphical desktop session (DISPLAY or WAYLAND_DISPLAY is not "
+                                        "set).\n");
+    // A DISPLAY that names no X server: Qt aborts there unless told otherwise.
+    const QByteArray noX = "Kelvo cannot open a display: the X server at DISPLAY=:1971 is not running or refused the "
+                           "connection (check XAUTHORITY)";
+    QTest::newRow("a DISPLAY with no X server") << QStringLiteral(":1971") << QString() << noX + ".\n";
+    QTest::newRow("and a Wayland display that turns it away too")
+        << QStringLiteral(":1971") << QStringLiteral("wayland-gone")
+        << noX + "; the Wayland compositor at WAYLAND_DISPLAY=wayland-gone could not be reached.\n";
+}
+
 void tst_SingleInstance::withoutADisplayItSaysSo()
 {
+    QFETCH(QString, display);
+    QFETCH(QString, wayland);
+    QFETCH(QByteArray, error);
     QProcessEnvironment env = environment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         env.remove(QString::fromLatin1(name));
+    }
+    if (!display.isEmpty()) {
+        env.insert(QStringLiteral("DISPLAY"), display);
+    }
+    if (!wayland.isEmpty()) {
+        QFile socket(QDir(env.value(QStringLiteral("XDG_RUNTIME_DIR"))).filePath(wayland));
+        QVERIFY(socket.open(QIODevice::WriteOnly));
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), wayland);
     }
     QProcess kelvo;
     kelvo.setProcessEnvironment(env);
     kelvo.start(QStringLiteral(KELVO_EXECUTABLE), {});
     QVERIFY(kelvo.waitForFinished(20000));
+    QCOMPARE(kelvo.exitStatus(), QProcess::NormalExit);
     QCOMPARE(kelvo.exitCode(), 1);
-    QCOMPARE(kelvo.readAllStandardError(),
-             QByteArray("Kelvo needs a graphical desktop session (DISPLAY or WAYLAND_DISPLAY is not set).\n"));
+    QCOMPARE(kelvo.readAllStandardError(), error);
 }
 
 QTEST_MAIN(tst_SingleInstance)

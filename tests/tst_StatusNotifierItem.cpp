@@ -149,6 +149,16 @@ void tst_StatusNotifierItem::hostAppearsLateAndTheItemAnswersIt()
     hostBus.asyncCall(activate);
     QTRY_COMPARE(activated.size(), 1);
     QCOMPARE(activated.first().first().toRect(), QRect(120, 5, 1, 1));
+    QCOMPARE(item->takeActivationToken(), QString()); // none given
+    // GNOME's extension hands over an activation token before each Activate; it serves that activation only.
+    const QString token = QStringLiteral("gnome-shell/Kelvo/2385-4-host_TIME81723");
+    QDBusMessage provide = itemCall(service, itemInterface, QStringLiteral("ProvideXdgActivationToken"));
+    provide << token;
+    hostBus.asyncCall(provide);
+    hostBus.asyncCall(activate);
+    QTRY_COMPARE(activated.size(), 2);
+    QCOMPARE(item->takeActivationToken(), token);
+    QCOMPARE(item->takeActivationToken(), QString());
     QDBusMessage contextMenu = itemCall(service, itemInterface, QStringLiteral("ContextMenu"));
     contextMenu << 300 << 790;
     hostBus.asyncCall(contextMenu);

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <optional>
+#include <utility>
 
 class DBusMenu;
 class StatusNotifierItemAdaptor;
@@ -47,6 +48,8 @@ public:
     StatusNotifierToolTip toolTip() const;
     void activate(int x, int y);
     void contextMenu(int x, int y);
+    void provideActivationToken(const QString& token) { m_activationToken = token; }
+    QString takeActivationToken() override { return std::exchange(m_activationToken, QString()); }
 
 Q_SIGNALS:
     // The watcher took the item.
@@ -67,4 +70,5 @@ private:
     bool m_iconPending = false;
     QString m_title;
     QString m_body;
+    QString m_activationToken;
 };

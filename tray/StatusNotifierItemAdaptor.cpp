@@ -43,3 +43,8 @@ void StatusNotifierItemAdaptor::ContextMenu(int x, int y)
 
 void StatusNotifierItemAdaptor::Scroll(int, const QString&)
 {}
+
+void StatusNotifierItemAdaptor::ProvideXdgActivationToken(const QString& token)
+{
+    m_item->provideActivationToken(token);
+}

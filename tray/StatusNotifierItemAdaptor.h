@@ -53,6 +53,9 @@ public Q_SLOTS:
     void SecondaryActivate(int x, int y);
     void ContextMenu(int x, int y);
     void Scroll(int delta, const QString& orientation);
+    // The host's xdg-activation (or X startup) token for the Activate that follows: with it the compositor lets
+    // the panel take the keyboard.
+    void ProvideXdgActivationToken(const QString& token);
 
 Q_SIGNALS:
     void NewTitle();

@@ -21,6 +21,9 @@ public:
     virtual QRect geometry() const { return {}; }
     // The menu, for trays that draw it themselves; the others ask for it with contextMenuRequested.
     virtual void setMenu(const QList<TrayMenuItem>&) {}
+    // The activation token the tray host handed over for the activation that follows (GNOME's extension sends one
+    // before each Activate): whoever shows a window for it takes the token, which serves once.
+    virtual QString takeActivationToken() { return {}; }
 
 Q_SIGNALS:
     // A left click.

@@ -1,7 +1,7 @@
 /* Input as the compositor itself receives it (xdotool only reaches XWayland): KWin's org_kde_kwin_fake_input, or
  * wlroots' virtual pointer (sway; its keys come from wtype).
- * Usage: wayland_input STEP...   where a step is   click X Y | key CODE | sleep MS
- * (CODE: a Linux key code, 1 = Escape, 15 = Tab; KWin only). */
+ * Usage: wayland_input STEP...   where a step is   click X Y | rclick X Y | key CODE | sleep MS
+ * (rclick: with the right button; CODE: a Linux key code, 1 = Escape, 15 = Tab; KWin only). */
 #include "fake-input-client-protocol.h"
 #include "virtual-pointer-client-protocol.h"
 
@@ -70,7 +70,8 @@ int main(int argc, char** argv)
         return 1;
     }
     for (int i = 1; i < argc; ++i) {
-        if (!strcmp(argv[i], "click") && i + 2 < argc) {
+        if ((!strcmp(argv[i], "click") || !strcmp(argv[i], "rclick")) && i + 2 < argc) {
+            const uint32_t button = argv[i][0] == 'r' ? BTN_RIGHT : BTN_LEFT;
             const int x = atoi(argv[i + 1]), y = atoi(argv[i + 2]);
             i += 2;
             if (fake) {
@@ -83,9 +84,9 @@ int main(int argc, char** argv)
                 pause_ms(display, 50);
                 const uint32_t state = press ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED;
                 if (fake) {
-                    org_kde_kwin_fake_input_button(fake, BTN_LEFT, state);
+                    org_kde_kwin_fake_input_button(fake, button, state);
                 } else {
-                    zwlr_virtual_pointer_v1_button(pointer, now_ms(), BTN_LEFT, state);
+                    zwlr_virtual_pointer_v1_button(pointer, now_ms(), button, state);
                     zwlr_virtual_pointer_v1_frame(pointer);
                 }
             }

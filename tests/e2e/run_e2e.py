@@ -1139,6 +1139,7 @@ class E2E:
 
         if edge == "top":
             self.choose_from_dbus_menu(bus, item)
+            self.activate_with_token(bus, item, icon)
         # gtk-sni-tray draws Kelvo's D-Bus menu on a right click, as Plasma, GNOME, Xfce and waybar do.
         self.command(["xdotool", "mousemove", str(round(icon.cx)), str(round(icon.cy)), "click", "3"])
         menu = self.wait_until("the host's menu to open on a right click", self.host_menu)
@@ -1194,6 +1195,23 @@ class E2E:
         self.check_mode_patches(before + 1)
         # The menu follows: "Mode: Heat" once the change is made.
         self.wait_until('the D-Bus menu to show "Mode: Heat"', lambda: "Mode: Heat" in self.dbus_menu(bus, item).values())
+
+    def activate_with_token(self, bus, item, icon):
+        """What GNOME's extension does on a double click: an activation token, then Activate at the icon. The panel
+        opens with that token as its startup id (_NET_STARTUP_ID), which lets Mutter give it the keyboard."""
+        token = "e2e-host/Kelvo/4242-0-e2e_TIME1001"
+        for call in (["org.kde.StatusNotifierItem.ProvideXdgActivationToken", f"string:{token}"],
+                     ["org.kde.StatusNotifierItem.Activate", f"int32:{round(icon.cx)}", f"int32:{round(icon.cy)}"]):
+            self.bus_call(bus, f"--dest={item}", "/StatusNotifierItem", *call)
+        self.wait_until("the panel to open on Activate", self.panel)
+        window = max(((w, box) for w, box in self.windows("--name", "^Kelvo$") if box.width >= PANEL_WIDTH - 20),
+                     key=lambda found: found[1].width * found[1].height)[0]
+        startup = self.command(["xprop", "-id", str(window), "_NET_STARTUP_ID"]).stdout
+        if f'"{token}"' not in startup:
+            self.fail(f"the panel opened on Activate has the startup id {startup.strip()!r}, not the host's token")
+        self.log("   Activate after ProvideXdgActivationToken: the panel carries the host's token")
+        self.command(["xdotool", "key", "Escape"])
+        self.wait_until("the panel to close on Escape", lambda: self.panel() is None)
 
     def check_next_to_icon(self, when):
         """The panel inside the screen, 4 px from the tray icon on the side away from the bar, not over it."""
