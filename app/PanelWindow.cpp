@@ -300,9 +300,19 @@ void PanelWindow::resizeEvent(QResizeEvent* event)
 // While open, the panel holds the pointer at the window level, so that a press outside it comes here (and closes
 // it) while the presses inside still reach its controls. A menu or list the panel opens takes the pointer for
 // itself and lets it go when it closes: the panel takes it back then.
+// Not under Mutter: there the press a hold catches rarely comes at all, and when it does, closing the panel while it
+// has the keyboard aborts GNOME Shell 43 (its assertion that an unmanaged window no longer has the focus), which on
+// Wayland ends the user's session. There the panel closes when another window takes the keyboard, on Escape and
+// from the icon.
 void PanelWindow::holdPointer(bool hold)
 {
-    if (QWindow* window = windowHandle()) {
+    static const bool underMutter = [] {
+        const QString manager = X11Desktop::windowManagerName();
+        const bool mutter = manager == QLatin1String("GNOME Shell") || manager.contains(QLatin1String("Mutter"));
+        qCDebug(lcTray) << "panel: window manager" << manager << (mutter ? "(the pointer is not held)" : "");
+        return mutter;
+    }();
+    if (QWindow* window = windowHandle(); window && !(hold && underMutter)) {
         window->setMouseGrabEnabled(hold);
     }
     if (hold) {

@@ -159,3 +159,26 @@ void X11Desktop::setStartupId(QWindow* window, const QString& id)
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, target, property, atom(connection, "UTF8_STRING"), 8,
                         uint32_t(bytes.size()), bytes.constData());
 }
+
+QString X11Desktop::windowManagerName()
+{
+    xcb_connection_t* connection = x11Connection();
+    if (!connection) {
+        return {};
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const QList<quint32> check =
+        cardinals(connection, root, atom(connection, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+    if (check.isEmpty()) {
+        return {};
+    }
+    const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
+    const auto reply = owned(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, check.first(), atom(connection, "_NET_WM_NAME"), utf8, 0, 256),
+        nullptr));
+    if (!reply || reply->format != 8 || reply->type != utf8) {
+        return {};
+    }
+    return QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                             xcb_get_property_value_length(reply.get()));
+}

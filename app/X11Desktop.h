@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QRect>
+#include <QString>
 
 class QScreen;
 class QWindow;
@@ -28,4 +29,7 @@ public:
     // it before the window maps. A window manager that keeps the keyboard from windows nobody asked for lets one with
     // the id of a recent click have it; Mutter takes the tray host's xdg-activation token here too.
     static void setStartupId(QWindow* window, const QString& id);
+    // The running window manager's name (_NET_WM_NAME of its _NET_SUPPORTING_WM_CHECK window, "GNOME Shell" for
+    // Mutter under GNOME), or empty without one or off X11.
+    static QString windowManagerName();
 };

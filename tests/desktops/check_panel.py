@@ -72,7 +72,7 @@ class Desktop:
         """Another X window and a Wayland window to click on, each at a known place."""
         s = self.session
         x, y, w, h = OTHER_X
-        s.start("xmessage", ["xmessage", "-geometry", f"{w}x{h}+{x}+{y}", "another X window"])
+        s.start("xmessage", ["xmessage", "-xrm", "*input: true", "-geometry", f"{w}x{h}+{x}+{y}", "another X window"])
         # Another Kelvo on Qt's Wayland platform, with no tray on its own bus: its panel is an ordinary window.
         other = s.path("other")
         os.makedirs(os.path.join(other, "run"), mode=0o700, exist_ok=True)
