@@ -183,13 +183,19 @@ QCoro::Task<> DeviceFeatures::setTimer(bool turnOn, qint64 minutes)
     if (!self || m_service.m_lifetime.isCancelled()) {
         co_return;
     }
+    putBackTimerUnlessDone(deviceId, before, outcome);
+    co_await finishChange(deviceId, outcome);
+}
+
+void DeviceFeatures::putBackTimerUnlessDone(const QString& deviceId, const std::optional<DeviceExtras>& before,
+                                            const ExtrasChangeOutcome& outcome)
+{
     if (outcome.kind != ExtrasChangeOutcome::Kind::Done) {
         putBack(deviceId, [&before](DeviceExtras& extras) {
             extras.timerKnown = before ? before->timerKnown : true;
             extras.timer = before ? before->timer : std::nullopt;
         });
     }
-    co_await finishChange(deviceId, outcome);
 }
 
 QCoro::Task<> DeviceFeatures::cancelTimer()
@@ -210,12 +216,7 @@ QCoro::Task<> DeviceFeatures::cancelTimer()
     if (!self || m_service.m_lifetime.isCancelled()) {
         co_return;
     }
-    if (outcome.kind != ExtrasChangeOutcome::Kind::Done) {
-        putBack(deviceId, [&before](DeviceExtras& extras) {
-            extras.timerKnown = before ? before->timerKnown : true;
-            extras.timer = before ? before->timer : std::nullopt;
-        });
-    }
+    putBackTimerUnlessDone(deviceId, before, outcome);
     co_await finishChange(deviceId, outcome);
 }
 

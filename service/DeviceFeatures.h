@@ -81,6 +81,9 @@ private:
     std::optional<DeviceExtras> showExtras(const QString& deviceId, DeviceExtras extras);
     // Puts back what a change the cloud did not take had changed.
     void putBack(const QString& deviceId, const std::function<void(DeviceExtras&)>& restore);
+    // A timer change the cloud did not make: the timer shown before it comes back.
+    void putBackTimerUnlessDone(const QString& deviceId, const std::optional<DeviceExtras>& before,
+                                const ExtrasChangeOutcome& outcome);
     // The message of a change's outcome, and after one the cloud took, what it made of it.
     QCoro::Task<> finishChange(QString deviceId, ExtrasChangeOutcome outcome);
     void scheduleTick();
