@@ -35,57 +35,22 @@ std::unique_ptr<TrayHosts> makeTrayHosts(const KelvoOptions& options)
 
 KelvoApp::KelvoApp(KelvoOptions options, QObject* parent)
     : QObject(parent)
-    , m_preferencesDirectory(options.preferencesDirectory)
-    , m_preferences(options.preferencesDirectory)
-    , m_service(m_preferences, &m_network, options.cloudUrl)
-    , m_updater(m_preferences, &m_network, options.siteUrl, options.updateHooks)
-    , m_siteUrl(options.siteUrl)
-    , m_icon(std::make_unique<MenuBarIcon>(m_service, options.iconTiming))
-    , m_hosts(makeTrayHosts(options))
-    , m_trayMenu(std::make_unique<TrayMenuView>())
+    , m_options(std::move(options))
+    , m_preferences(m_options.preferencesDirectory)
+    , m_service(m_preferences, &m_network, m_options.cloudUrl)
+    , m_updater(m_preferences, &m_network, m_options.siteUrl, m_options.updateHooks)
+    , m_siteUrl(m_options.siteUrl)
 {
     // A settings file that could not be read, or was moved aside, is said where a user starting Kelvo by hand looks.
     if (const std::optional<QString> notice = m_preferences.loadNotice()) {
         std::fprintf(stderr, "Kelvo: %s\n", notice->toLocal8Bit().constData());
     }
-    if (!qobject_cast<FocusRingStyle*>(QApplication::style())) {
-        QApplication::setStyle(new FocusRingStyle); // the application owns it
-    }
-    m_panel = new MenuBarView(
-        m_service, m_updater, [this] { openSettings(); }, controlWidth);
-    m_panelWindow = std::make_unique<PanelWindow>(
-        m_panel, m_hosts->kind() == TrayHosts::Kind::None ? PanelWindow::Kind::Window : PanelWindow::Kind::Popup);
-
-    // One menu, drawn by the tray host from D-Bus or by Kelvo itself on a right click of the icon.
-    m_menuModel = std::make_unique<TrayMenuModel>(
-        m_service,
-        TrayMenuModel::Actions{[this] { openPanel(); }, [this] { openSettings(); }, [] { QCoreApplication::quit(); }});
-    m_trayMenu->setItems(m_menuModel->items());
-    connect(m_menuModel.get(), &TrayMenuModel::itemsChanged, this, [this] {
-        m_trayMenu->setItems(m_menuModel->items());
-        if (m_trayIcon) {
-            m_trayIcon->setMenu(m_menuModel->items());
-        }
-    });
-
-    // With no tray, the window is all there is of Kelvo: closing it quits, or Kelvo would run on unseen.
-    connect(m_panelWindow.get(), &PanelWindow::closedByUser, this, [this] {
-        if (!m_trayIcon) {
-            QCoreApplication::quit();
-        }
-    });
     m_trayLoss.setSingleShot(true);
-    m_trayLoss.setInterval(options.trayLossGrace);
+    m_trayLoss.setInterval(m_options.trayLossGrace);
     connect(&m_trayLoss, &QTimer::timeout, this, [this] {
         // The tray stayed away: the panel becomes a window, so that Kelvo is not invisible.
-        m_panelWindow->setKind(PanelWindow::Kind::Window);
+        setPanelKind(PanelWindow::Kind::Window);
         openPanel();
-    });
-    connect(m_hosts.get(), &TrayHosts::hostsChanged, this, &KelvoApp::syncTray);
-    connect(m_icon.get(), &MenuBarIcon::iconChanged, this, [this] {
-        if (m_trayIcon) {
-            m_trayIcon->setIcon(m_icon->icon());
-        }
     });
     for (auto signal :
          {&SensiboService::devicesChanged, &SensiboService::selectedDeviceIdChanged, &SensiboService::isLoadingChanged,
@@ -99,20 +64,104 @@ KelvoApp::~KelvoApp() = default;
 
 QMenu& KelvoApp::trayMenu()
 {
+    if (!m_trayMenu) {
+        useKelvoStyle();
+        m_trayMenu = std::make_unique<TrayMenuView>();
+        m_trayMenu->setItems(m_menuModel ? m_menuModel->items() : QList<TrayMenuItem>{});
+    }
     return *m_trayMenu;
+}
+
+PanelWindow& KelvoApp::panelWindow()
+{
+    makePanel();
+    return *m_panelWindow;
+}
+
+MenuBarView& KelvoApp::panel()
+{
+    makePanel();
+    return *m_panel;
 }
 
 void KelvoApp::start()
 {
-    m_delegate.applicationDidFinishLaunching();
+    // The first device-list request goes out before anything is drawn: no style, font or picture is made, and no
+    // tray is looked for, until it has been handed to the network. Started before any panel can appear, so that the
+    // launch task owns the first load and the notice check waits for it: a panel's own request for the first load
+    // then finds it running.
     m_started = true;
-    // Started before any panel can appear, so that the launch task owns the first load and the notice check
-    // waits for it: a panel's own request for the first load then finds it running.
     if (!m_launchStarted) {
         m_launchStarted = true;
         launch();
     }
+    m_delegate.applicationDidFinishLaunching();
+    showIcon();
     syncTray();
+}
+
+void KelvoApp::showIcon()
+{
+    if (m_icon) {
+        return;
+    }
+    m_icon = std::make_unique<MenuBarIcon>(m_service, m_options.iconTiming);
+    connect(m_icon.get(), &MenuBarIcon::iconChanged, this, [this] {
+        if (m_trayIcon) {
+            m_trayIcon->setIcon(m_icon->icon());
+        }
+    });
+    // One menu, drawn by the tray host from D-Bus or by Kelvo itself on a right click of the icon.
+    m_menuModel = std::make_unique<TrayMenuModel>(
+        m_service,
+        TrayMenuModel::Actions{[this] { openPanel(); }, [this] { openSettings(); }, [] { QCoreApplication::quit(); }});
+    connect(m_menuModel.get(), &TrayMenuModel::itemsChanged, this, [this] {
+        if (m_trayMenu) {
+            m_trayMenu->setItems(m_menuModel->items());
+        }
+        if (m_trayIcon) {
+            m_trayIcon->setMenu(m_menuModel->items());
+        }
+    });
+    m_hosts = makeTrayHosts(m_options);
+    connect(m_hosts.get(), &TrayHosts::hostsChanged, this, &KelvoApp::syncTray);
+}
+
+void KelvoApp::useKelvoStyle()
+{
+    if (!qobject_cast<FocusRingStyle*>(QApplication::style())) {
+        QApplication::setStyle(new FocusRingStyle); // the application owns it
+    }
+}
+
+void KelvoApp::makePanel()
+{
+    if (m_panelWindow) {
+        return;
+    }
+    useKelvoStyle();
+    m_panel = new MenuBarView(
+        m_service, m_updater, [this] { openSettings(); }, controlWidth);
+    m_panelWindow = std::make_unique<PanelWindow>(m_panel, m_panelKind);
+    // With no tray, the window is all there is of Kelvo: closing it quits, or Kelvo would run on unseen.
+    connect(m_panelWindow.get(), &PanelWindow::closedByUser, this, [this] {
+        if (!m_trayIcon) {
+            QCoreApplication::quit();
+        }
+    });
+}
+
+PanelWindow::Kind KelvoApp::panelKind() const
+{
+    return m_panelWindow ? m_panelWindow->kind() : PanelWindow::usableKind(m_panelKind);
+}
+
+void KelvoApp::setPanelKind(PanelWindow::Kind kind)
+{
+    m_panelKind = kind;
+    if (m_panelWindow) {
+        m_panelWindow->setKind(kind);
+    }
 }
 
 void KelvoApp::syncTray()
@@ -128,21 +177,21 @@ void KelvoApp::syncTray()
         m_trayLoss.stop();
         connect(m_trayIcon.get(), &TrayIcon::activated, this, [this](const QRect& anchor) {
             m_lastAnchor = anchor;
-            m_panelWindow->setActivationToken(m_trayIcon->takeActivationToken());
-            m_panelWindow->toggleNear(anchor);
+            panelWindow().setActivationToken(m_trayIcon->takeActivationToken());
+            panelWindow().toggleNear(anchor);
         });
         connect(m_trayIcon.get(), &TrayIcon::contextMenuRequested, this, &KelvoApp::showTrayMenu);
         m_trayIcon->setMenu(m_menuModel->items());
         m_trayIcon->setIcon(m_icon->icon());
         updateToolTip();
-        m_panelWindow->setKind(PanelWindow::Kind::Popup);
+        setPanelKind(PanelWindow::Kind::Popup);
         return;
     }
     m_lastAnchor = QRect();
     if (firstDecision) {
-        m_panelWindow->setKind(PanelWindow::Kind::Window);
+        setPanelKind(PanelWindow::Kind::Window);
         openPanel();
-    } else if (m_panelWindow->kind() == PanelWindow::Kind::Popup && !m_trayLoss.isActive()) {
+    } else if (panelKind() == PanelWindow::Kind::Popup && !m_trayLoss.isActive()) {
         // A tray that restarts is gone for a moment: only one that stays away turns the panel into a window.
         m_trayLoss.start();
     }
@@ -166,7 +215,7 @@ void KelvoApp::showTrayMenu(const QRect& anchor)
         openPanel();
         return;
     }
-    m_trayMenu->popup(anchor.isEmpty() ? QCursor::pos() : anchor.topLeft());
+    trayMenu().popup(anchor.isEmpty() ? QCursor::pos() : anchor.topLeft());
 }
 
 QCoro::Task<> KelvoApp::launch()
@@ -186,7 +235,7 @@ QCoro::Task<> KelvoApp::launch()
 void KelvoApp::openPanel()
 {
     // Not a click on the icon: a second start, a shortcut, the menu. The focus shows where the keyboard is.
-    m_panel->setOpenedFromKeyboard(true);
+    panel().setOpenedFromKeyboard(true);
     if (m_panelWindow->kind() == PanelWindow::Kind::Popup && m_trayIcon) {
         QRect anchor = m_lastAnchor.isEmpty() ? m_trayIcon->geometry() : m_lastAnchor;
         // A host that draws the menu itself need never have said where its icon is ("Open Kelvo" on GNOME).
@@ -207,7 +256,7 @@ void KelvoApp::refreshNow()
 
 void KelvoApp::reloadApiKey()
 {
-    const Preferences stored(m_preferencesDirectory, Preferences::Access::ReadOnly);
+    const Preferences stored(m_options.preferencesDirectory, Preferences::Access::ReadOnly);
     m_service.setApiKey(stored.text(QLatin1String(PreferenceKeys::sensiboAPIKey)).value_or(QString()));
     refreshNow();
 }
@@ -215,6 +264,7 @@ void KelvoApp::reloadApiKey()
 void KelvoApp::openSettings()
 {
     if (!m_settings) {
+        useKelvoStyle();
         m_settings = std::make_unique<SettingsView>(m_service, m_updater, m_preferences, LoginItem::create(),
                                                     SettingsView::About{QStringLiteral(KELVO_MAKER_NAME), m_siteUrl,
                                                                         QStringLiteral(KELVO_VERSION),

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MenuBarIcon.h"
+#include "app/PanelWindow.h"
 #include "app/SettingsView.h"
 #include "platform/Preferences.h"
 #include "service/SensiboService.h"
@@ -18,7 +19,6 @@
 #include <memory>
 
 class MenuBarView;
-class PanelWindow;
 class QMenu;
 class TrayMenuModel;
 class TrayMenuView;
@@ -38,7 +38,8 @@ struct KelvoOptions {
 
 // The application: creates the delegate, then the device service, then the update service, each once, and hands
 // them to every view. Shows the tray icon (or, with no tray, the panel as a small window) and runs the launch task:
-// the first device load, then the notice check, never in parallel.
+// the first device load, then the notice check, never in parallel. The first device-list request leaves before
+// anything is drawn; the panel is made when it is first shown.
 class KelvoApp : public QObject
 {
     Q_OBJECT
@@ -49,18 +50,21 @@ public:
     explicit KelvoApp(KelvoOptions options = {}, QObject* parent = nullptr);
     ~KelvoApp() override;
 
-    // Finishes launching: shows the icon (or the panel window) and starts the launch task.
+    // Finishes launching: starts the launch task, then shows the icon (or the panel window).
     void start();
 
     SensiboService& service() { return m_service; }
     UpdateService& updater() { return m_updater; }
+    // These four exist once start() has run.
     MenuBarIcon& icon() { return *m_icon; }
     TrayHosts& trayHosts() { return *m_hosts; }
     TrayIcon* trayIcon() { return m_trayIcon.get(); } // none while no tray is there
-    QMenu& trayMenu();
     TrayMenuModel& trayMenuModel() { return *m_menuModel; }
-    PanelWindow& panelWindow() { return *m_panelWindow; }
-    MenuBarView& panel() { return *m_panel; }
+    // Kelvo's own menu, the panel and its window are made when first needed (or asked for here).
+    QMenu& trayMenu();
+    PanelWindow& panelWindow();
+    MenuBarView& panel();
+    bool panelMade() const { return m_panelWindow != nullptr; }
     SettingsView* settings() { return m_settings.get(); } // created when first opened
     bool launchTaskFinished() const { return m_launchFinished; }
 
@@ -76,13 +80,19 @@ public:
 
 private:
     QCoro::Task<> launch();
+    // What start() makes once the first request is out: the icon, the menu's model and the watch on the trays.
+    void showIcon();
+    void useKelvoStyle();
+    void makePanel();
+    PanelWindow::Kind panelKind() const;
+    void setPanelKind(PanelWindow::Kind kind);
     // Makes the tray icon anew for the hosts there are now, and the panel a popup or a window to match.
     void syncTray();
     void updateToolTip();
     void showTrayMenu(const QRect& anchor);
 
+    KelvoOptions m_options;
     AppDelegate m_delegate;
-    QString m_preferencesDirectory;
     Preferences m_preferences;
     QNetworkAccessManager m_network;
     SensiboService m_service;
@@ -92,6 +102,7 @@ private:
     std::unique_ptr<MenuBarIcon> m_icon;
     MenuBarView* m_panel = nullptr;
     std::unique_ptr<PanelWindow> m_panelWindow;
+    PanelWindow::Kind m_panelKind = PanelWindow::Kind::Popup; // what the window is to be while it is not made
     std::unique_ptr<TrayHosts> m_hosts;
     std::unique_ptr<TrayIcon> m_trayIcon;
     std::unique_ptr<TrayMenuModel> m_menuModel;

@@ -110,28 +110,42 @@ void MenuBarIcon::redraw()
     m_iconName = name;
     m_drawnStep = step;
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    // Each frame of the pulse paints the kept drawings with its opacity; nothing is drawn from the asset again.
     QIcon icon;
     for (const int size : iconSizes) {
-        icon.addPixmap(render(name, size, step / 20.0, ratio));
+        icon.addPixmap(faded(drawing(name, int(std::ceil(size * ratio))), step / 20.0, ratio));
     }
     m_icon = icon;
     Q_EMIT iconChanged();
 }
 
-QPixmap MenuBarIcon::render(const QString& assetName, int size, qreal opacity, qreal devicePixelRatio)
+const QImage& MenuBarIcon::drawing(const QString& assetName, int pixels)
+{
+    auto it = m_drawings.find({assetName, pixels});
+    if (it == m_drawings.end()) {
+        ++m_drawingsMade;
+        it = m_drawings.insert({assetName, pixels}, draw(assetName, pixels));
+    }
+    return *it;
+}
+
+QImage MenuBarIcon::draw(const QString& assetName, int pixels)
 {
     initAssets();
     QSvgRenderer svg(QStringLiteral(":/assets/%1.svg").arg(assetName));
-    const int pixels = int(std::ceil(size * devicePixelRatio));
-    // Drawn whole first, then faded as one: the drawing's own opacities would override the painter's.
     QImage drawing(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     drawing.fill(Qt::transparent);
-    QPainter drawingPainter(&drawing);
-    drawingPainter.setRenderHint(QPainter::Antialiasing);
-    svg.render(&drawingPainter, QRectF(0, 0, pixels, pixels));
-    drawingPainter.end();
+    QPainter painter(&drawing);
+    painter.setRenderHint(QPainter::Antialiasing);
+    svg.render(&painter, QRectF(0, 0, pixels, pixels));
+    painter.end();
+    return drawing;
+}
 
-    QPixmap pixmap(pixels, pixels);
+QPixmap MenuBarIcon::faded(const QImage& drawing, qreal opacity, qreal devicePixelRatio)
+{
+    // Drawn whole first, then faded as one: the drawing's own opacities would override the painter's.
+    QPixmap pixmap(drawing.size());
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setOpacity(opacity);
@@ -139,4 +153,9 @@ QPixmap MenuBarIcon::render(const QString& assetName, int size, qreal opacity, q
     painter.end();
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
+}
+
+QPixmap MenuBarIcon::render(const QString& assetName, int size, qreal opacity, qreal devicePixelRatio)
+{
+    return faded(draw(assetName, int(std::ceil(size * devicePixelRatio))), opacity, devicePixelRatio);
 }

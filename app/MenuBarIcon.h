@@ -41,6 +41,8 @@ public:
 
     // The asset as the tray shows it, for any size and opacity.
     static QPixmap render(const QString& assetName, int size, qreal opacity, qreal devicePixelRatio = 1.0);
+    // How many drawings of the assets this icon has made: each asset once per size, however long the pulse runs.
+    int drawingsMade() const { return m_drawingsMade; }
 
 Q_SIGNALS:
     void pulsePhaseChanged();
@@ -52,6 +54,10 @@ private:
     void setPulsePhase(bool phase);
     void setOpacity(qreal opacity);
     void redraw();
+    // The asset drawn whole at `pixels`, made once and kept.
+    const QImage& drawing(const QString& assetName, int pixels);
+    static QImage draw(const QString& assetName, int pixels);
+    static QPixmap faded(const QImage& drawing, qreal opacity, qreal devicePixelRatio);
 
     SensiboService& m_service;
     MenuBarIconTiming m_timing;
@@ -61,5 +67,7 @@ private:
     QString m_iconName;
     QIcon m_icon;
     int m_drawnStep = -1; // opacity quantised to twentieths: frames that look alike are not drawn again
+    QHash<QPair<QString, int>, QImage> m_drawings; // by asset and pixel size
+    int m_drawingsMade = 0;
     std::optional<CancelToken> m_pulseTask;
 };

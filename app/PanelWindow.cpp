@@ -69,13 +69,6 @@ Side sideFor(const QRect& area, const QRect& available)
     return left <= right ? Side::RightOf : Side::LeftOf;
 }
 
-// Wayland tells a client nothing about where its windows are: a popup cannot be put next to the icon there, while
-// a window at least shows where the compositor puts it.
-PanelWindow::Kind usableKind(PanelWindow::Kind kind)
-{
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? PanelWindow::Kind::Window : kind;
-}
-
 // Not a Qt::Popup: Qt's accessibility bridge leaves popups out of the application's windows, so a screen reader
 // would never find the panel. A frameless tool window, managed by the window manager, behaves as a popup instead:
 // it asks for the activation when it opens, which every window manager tried grants to a utility window (KWin,
@@ -111,6 +104,13 @@ QScreen* screenFor(const QRect& anchor)
     return nearest;
 }
 } // namespace
+
+// Wayland tells a client nothing about where its windows are: a popup cannot be put next to the icon there, while
+// a window at least shows where the compositor puts it.
+PanelWindow::Kind PanelWindow::usableKind(Kind kind)
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? Kind::Window : kind;
+}
 
 PanelWindow::PanelWindow(QWidget* content, Kind kind, QWidget* parent)
     : QWidget(parent, windowFlagsFor(usableKind(kind)))

@@ -15,6 +15,9 @@ public:
 
     PanelWindow(QWidget* content, Kind kind, QWidget* parent = nullptr);
 
+    // The kind a panel asked to be `kind` is on this platform: always a window on Wayland.
+    static Kind usableKind(Kind kind);
+
     Kind kind() const { return m_kind; }
     // Turns the panel into a popup when a tray host appears, or into a window when the last one goes; it is
     // closed by the change.

@@ -17,6 +17,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -35,6 +40,9 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace bench {
@@ -283,13 +291,130 @@ inline QString platformName(const QStringList& arguments)
     return option(arguments, QStringLiteral("--platform")).value_or(QStringLiteral("offscreen"));
 }
 
+// ---- TLS ----
+
+// The loopback cloud behind TLS, as the real cloud is: a QSslServer that hands each decrypted connection on to the
+// plain cloud. Its certificate is issued by a certificate authority made for the run (with the openssl command);
+// the programs under test trust that authority alone because they run in a mount namespace of their own where it
+// stands in /etc/ssl/certs (unshare and mount, as root). Qt reads trusted roots only from the system folders, so
+// there is no other way to make a test certificate trusted without changing the machine.
+class TlsFront
+{
+public:
+    // Makes the certificates and listens; false (with the reason in error()) when any of it is not possible here.
+    bool listen(quint16 backendPort)
+    {
+        m_backendPort = backendPort;
+        if (::geteuid() != 0) {
+            m_error = QStringLiteral("needs root for a mount namespace with the test certificate authority");
+            return false;
+        }
+        const QString dir = m_dir.path();
+        const auto openssl = [&](const QStringList& arguments) {
+            QProcess tool;
+            tool.setWorkingDirectory(dir);
+            tool.start(QStringLiteral("openssl"), arguments);
+            return tool.waitForFinished(20000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        };
+        const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+        QFile extensions(dir + QStringLiteral("/leaf.ext"));
+        if (!extensions.open(QIODevice::WriteOnly) || extensions.write("subjectAltName=IP:127.0.0.1\n") < 0) {
+            m_error = QStringLiteral("cannot write the certificate's extensions");
+            return false;
+        }
+        extensions.close();
+        QDir().mkpath(dir + QStringLiteral("/roots"));
+        if (!openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
+                     QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                                 QStringLiteral("roots/ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                                 QStringLiteral("-subj"), QStringLiteral("/CN=Kelvo bench authority")}) ||
+            !openssl(QStringList{QStringLiteral("req")} + ec +
+                     QStringList{QStringLiteral("-keyout"), QStringLiteral("leaf.key"), QStringLiteral("-out"),
+                                 QStringLiteral("leaf.csr"), QStringLiteral("-subj"),
+                                 QStringLiteral("/CN=127.0.0.1")}) ||
+            !openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("leaf.csr"),
+                      QStringLiteral("-CA"), QStringLiteral("roots/ca.pem"), QStringLiteral("-CAkey"),
+                      QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                      QStringLiteral("leaf.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                      QStringLiteral("-extfile"), QStringLiteral("leaf.ext")}) ||
+            !openssl({QStringLiteral("rehash"), QStringLiteral("roots")})) {
+            m_error = QStringLiteral("the openssl command could not make the certificates");
+            return false;
+        }
+        QFile certificate(dir + QStringLiteral("/leaf.pem"));
+        QFile key(dir + QStringLiteral("/leaf.key"));
+        if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly)) {
+            m_error = QStringLiteral("cannot read the certificates");
+            return false;
+        }
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(QSslCertificate(certificate.readAll()));
+        configuration.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+        m_server.setSslConfiguration(configuration);
+        QObject::connect(&m_server, &QTcpServer::pendingConnectionAvailable, &m_server, [this] { accept(); });
+        if (!m_server.listen(QHostAddress::LocalHost)) {
+            m_error = m_server.errorString();
+            return false;
+        }
+        // A mount namespace must be possible here.
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")});
+        if (!probe.waitForFinished(5000) || probe.exitCode() != 0) {
+            m_error = QStringLiteral("unshare -m is not allowed here");
+            return false;
+        }
+        return true;
+    }
+
+    QString error() const { return m_error; }
+    QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1/api/v2").arg(m_server.serverPort()); }
+
+    // How to start `program` so that it trusts the bench's authority: the program to give QProcess and its
+    // arguments. The program keeps the process id QProcess reports (each step execs the next).
+    std::pair<QString, QStringList> trusting(const QString& program, const QStringList& arguments) const
+    {
+        return {QStringLiteral("unshare"),
+                QStringList{QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                            QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && shift && exec \"$@\""),
+                            QStringLiteral("sh"), m_dir.path() + QStringLiteral("/roots"), program} +
+                    arguments};
+    }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket* client = m_server.nextPendingConnection()) {
+            auto* backend = new QTcpSocket(client);
+            QObject::connect(client, &QTcpSocket::readyRead, backend,
+                             [client, backend] { backend->write(client->readAll()); });
+            QObject::connect(backend, &QTcpSocket::readyRead, client,
+                             [client, backend] { client->write(backend->readAll()); });
+            QObject::connect(backend, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
+            QObject::connect(client, &QTcpSocket::disconnected, client, [client] { client->deleteLater(); });
+            backend->connectToHost(QHostAddress::LocalHost, m_backendPort);
+        }
+    }
+
+    QTemporaryDir m_dir;
+    QSslServer m_server;
+    quint16 m_backendPort = 0;
+    QString m_error;
+};
+
 // A program started with a preference store and temporary folder of its own. The own temporary folder also gives
 // Kelvo its own single-instance socket, so a Kelvo already running for this user (a desktop session, another test)
 // is neither found nor disturbed.
 class Spawned
 {
 public:
-    Spawned() { m_process.setStandardOutputFile(QProcess::nullDevice()); }
+    Spawned()
+    {
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        // A benchmark that is ended from outside takes its programs with it.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    }
     ~Spawned() { stop(); }
 
     // Stores the API key in the preference store, as the settings window would.
@@ -319,11 +444,18 @@ public:
     QProcess& process() { return m_process; }
     qint64 pid() const { return m_process.processId(); }
 
-    // Starts `program`; the caller takes the time just before.
-    void start(const QString& program, const QProcessEnvironment& env, const QStringList& arguments = {})
+    // Starts `program`, trusting the bench's certificate authority when `tls` is given; the caller takes the time
+    // just before.
+    void start(const QString& program, const QProcessEnvironment& env, const QStringList& arguments = {},
+               const TlsFront* tls = nullptr)
     {
         m_process.setProcessEnvironment(env);
-        m_process.start(program, arguments);
+        if (tls) {
+            const auto [wrapper, wrapped] = tls->trusting(program, arguments);
+            m_process.start(wrapper, wrapped);
+        } else {
+            m_process.start(program, arguments);
+        }
     }
 
     bool running() const { return m_process.state() != QProcess::NotRunning; }
@@ -347,6 +479,44 @@ private:
     QTemporaryDir m_tmp;
     QProcess m_process;
 };
+
+// ---- the floor ----
+
+#ifndef KELVO_BENCH_FLOOR
+#define KELVO_BENCH_FLOOR "floor-tray-popup"
+#endif
+
+// The floor program (bench/floor): --floor PATH, else the one built next to the benchmarks.
+inline QString floorPath(const QStringList& arguments)
+{
+    return option(arguments, QStringLiteral("--floor")).value_or(QStringLiteral(KELVO_BENCH_FLOOR));
+}
+
+// The floor's environment: the same cloud and key as Kelvo's.
+inline QProcessEnvironment floorEnvironment(const Spawned& spawned, const QString& platform, const QString& cloudUrl)
+{
+    QProcessEnvironment env = spawned.environment(platform);
+    env.insert(QStringLiteral("KELVO_SENSIBO_API_URL"), cloudUrl);
+    env.insert(QStringLiteral("KELVO_BENCH_API_KEY"), QStringLiteral("bench-key"));
+    return env;
+}
+
+// Where the spawned programs show themselves: "offscreen", or "xcb on :81 with trayer (XEmbed)" under on-tray.py.
+inline QString placeDescription(const QString& platform)
+{
+    if (platform != u"xcb") {
+        return QStringLiteral("the %1 platform, no tray").arg(platform);
+    }
+    const QString tray = qEnvironmentVariable("BENCH_TRAY");
+    return QStringLiteral("xcb on %1 %2")
+        .arg(qEnvironmentVariable("DISPLAY"),
+             tray.isEmpty() ? QStringLiteral("(tray unknown)") : QStringLiteral("with ") + tray);
+}
+
+inline double ratio(double kelvo, double floor)
+{
+    return floor > 0 ? kelvo / floor : 0;
+}
 
 // Kelvo's environment pointing at the loopback cloud and site.
 inline QProcessEnvironment kelvoEnvironment(const Spawned& spawned, const QString& platform, const QString& cloudUrl,

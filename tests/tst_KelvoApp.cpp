@@ -45,6 +45,7 @@ private Q_SLOTS:
     void noticeCheckWaitsForTheFirstLoad();
     void withoutATrayThePanelOpensAsAWindow();
     void trayAppearingLateTurnsTheWindowIntoAPopup();
+    void withATrayThePanelIsMadeWhenFirstOpened();
     void toolTipTitleTellsTheState_data();
     void toolTipTitleTellsTheState();
     void settingsWindowIsCreatedOnceAndBroughtForward();
@@ -203,6 +204,31 @@ void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
     hosts->setKind(TrayHosts::Kind::None);
     QVERIFY(!app.trayIcon());
     QTRY_COMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
+    QTRY_VERIFY(app.panelWindow().isVisible());
+}
+
+void tst_KelvoApp::withATrayThePanelIsMadeWhenFirstOpened()
+{
+    Preferences(m_dir->path()).setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("test-key"));
+    KelvoOptions withTray = options();
+    withTray.trayAvailable.reset();
+    withTray.trayHosts = [] {
+        auto made = std::make_unique<FakeTrayHosts>();
+        made->setKind(TrayHosts::Kind::StatusNotifier);
+        return made;
+    };
+    KelvoApp app(withTray);
+    app.start();
+    QVERIFY(app.service().isLoading()); // the first load has started
+    auto* icon = qobject_cast<FakeTrayIcon*>(app.trayIcon());
+    QVERIFY(icon && !icon->icon.isNull());
+    QTRY_VERIFY(app.launchTaskFinished());
+    QCOMPARE(app.service().devices().size(), 2);
+    QVERIFY(!app.panelMade());
+
+    Q_EMIT icon->activated(QRect(1200, 2, 1, 1));
+    QVERIFY(app.panelMade());
+    QCOMPARE(app.panelWindow().kind(), PanelWindow::Kind::Popup);
     QTRY_VERIFY(app.panelWindow().isVisible());
 }
 

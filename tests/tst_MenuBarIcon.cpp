@@ -56,6 +56,7 @@ void tst_MenuBarIcon::restsFullyOpaqueWhileNotLoading()
 void tst_MenuBarIcon::pulsesFromTheFirstMomentOfALoad()
 {
     MenuBarIcon icon(*m_service, {40ms, 40});
+    const int drawingsAtRest = icon.drawingsMade();
     QList<bool> phases;
     qreal lowest = 1.0;
     connect(&icon, &MenuBarIcon::pulsePhaseChanged, this, [&] { phases.append(icon.pulsePhase()); });
@@ -74,6 +75,9 @@ void tst_MenuBarIcon::pulsesFromTheFirstMomentOfALoad()
     }
     QVERIFY(lowest < 0.6);
     QVERIFY(lowest >= MenuBarIcon::dimmedOpacity - 0.03);
+    // The frames paint the drawings made at rest with their opacity: the asset is not drawn again while it fades.
+    QVERIFY(drawingsAtRest > 0);
+    QCOMPARE(icon.drawingsMade(), drawingsAtRest);
 }
 
 void tst_MenuBarIcon::endOfLoadingRestoresFullOpacityAtOnce()

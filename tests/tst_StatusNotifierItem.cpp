@@ -28,6 +28,21 @@ public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
 };
 
+// An X11 tray manager the test starts and stops.
+class FakeXEmbedTrays : public XEmbedTrays
+{
+    Q_OBJECT
+
+public:
+    bool available() const override { return up; }
+    void set(bool isUp)
+    {
+        up = isUp;
+        Q_EMIT changed();
+    }
+    bool up = false;
+};
+
 class IconSignals : public QObject
 {
     Q_OBJECT
@@ -117,11 +132,20 @@ void tst_StatusNotifierItem::hostAppearsLateAndTheItemAnswersIt()
     QDBusConnection hostBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("host"));
     QVERIFY(hostBus.isConnected());
 
-    DesktopTrayHosts hosts(
-        kelvoBus, [] { return false; }, 50ms);
+    auto ownedXEmbed = std::make_unique<FakeXEmbedTrays>();
+    FakeXEmbedTrays* xembed = ownedXEmbed.get();
+    DesktopTrayHosts hosts(kelvoBus, std::move(ownedXEmbed));
     QTRY_VERIFY(hosts.settled());
     QCOMPARE(hosts.kind(), TrayHosts::Kind::None);
     QVERIFY(!hosts.createIcon());
+
+    // An XEmbed tray manager comes and goes: the kind follows when the X server says so, with nothing asked between.
+    QSignalSpy xembedChanges(&hosts, &TrayHosts::hostsChanged);
+    xembed->set(true);
+    QCOMPARE(hosts.kind(), TrayHosts::Kind::XEmbed);
+    xembed->set(false);
+    QCOMPARE(hosts.kind(), TrayHosts::Kind::None);
+    QCOMPARE(xembedChanges.size(), 2);
 
     // The tray host starts after Kelvo.
     FakeWatcher watcher;

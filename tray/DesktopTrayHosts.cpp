@@ -1,23 +1,20 @@
 #include "tray/DesktopTrayHosts.h"
 
 #include "tray/StatusNotifierItem.h"
+#include "tray/X11TrayManager.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
-#include <QGuiApplication>
-#include <QSystemTrayIcon>
 
-DesktopTrayHosts::DesktopTrayHosts(QDBusConnection bus, XEmbedAvailable xembedAvailable,
-                                   std::chrono::milliseconds pollInterval, QObject* parent)
+DesktopTrayHosts::DesktopTrayHosts(QDBusConnection bus, std::unique_ptr<XEmbedTrays> xembed, QObject* parent)
     : TrayHosts(Kind::None, parent)
     , m_bus(bus)
-    , m_xembedAvailable(xembedAvailable ? std::move(xembedAvailable) : XEmbedAvailable(&defaultXEmbedAvailable))
+    , m_xembed(xembed ? std::move(xembed) : std::make_unique<X11TrayManager>())
 {
     setBus(bus);
-    m_poll.setInterval(pollInterval);
-    connect(&m_poll, &QTimer::timeout, this, [this] { decide(); });
+    connect(m_xembed.get(), &XEmbedTrays::changed, this, [this] { decide(); });
     if (!m_bus.isConnected()) {
         decide();
         return;
@@ -41,12 +38,6 @@ DesktopTrayHosts::DesktopTrayHosts(QDBusConnection bus, XEmbedAvailable xembedAv
                       StatusNotifierItem::watcherInterface, QString::fromLatin1(signal), this, SLOT(onHostsSignal()));
     }
     probeWatcher(false);
-}
-
-bool DesktopTrayHosts::defaultXEmbedAvailable()
-{
-    // Only X11 has XEmbed trays; Qt looks for the tray manager's selection owner, a cheap round trip.
-    return QGuiApplication::platformName() == QLatin1String("xcb") && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void DesktopTrayHosts::onHostsSignal()
@@ -79,14 +70,8 @@ void DesktopTrayHosts::probeWatcher(bool restarted)
 void DesktopTrayHosts::decide(bool restarted)
 {
     if (m_statusNotifierHost) {
-        m_poll.stop();
         setKind(Kind::StatusNotifier, restarted);
         return;
     }
-    // Asked only while no StatusNotifier host is there: Qt's first answer also decides, once, whether its own
-    // tray icon talks D-Bus, and the XEmbed icon must not.
-    setKind(m_xembedAvailable() ? Kind::XEmbed : Kind::None);
-    if (!m_poll.isActive()) {
-        m_poll.start();
-    }
+    setKind(m_xembed->available() ? Kind::XEmbed : Kind::None);
 }

@@ -1,24 +1,68 @@
-// The floor for bench_memory: the least a Qt Widgets tray utility holds. It shows a tray icon and an empty popup
-// of the panel's width, then says "ready" on standard output and waits to be ended.
-// Options: --height N (popup height, default 400).
+// The floor the benchmarks compare Kelvo with: the least a Qt Widgets tray utility that reads one device list does.
+// It shows a tray icon and an empty popup of the panel's size, asks the cloud once for the device list (at
+// KELVO_SENSIBO_API_URL, with the key in KELVO_BENCH_API_KEY, as Kelvo would), says "ready" on standard output when
+// the answer is in and waits to be ended.
+// Options: --height N (popup height, default 374), --request-first (ask before the icon and popup are made),
+// --repeat-ms N (ask again every N ms, as Kelvo's refresh does).
 
 #include <QApplication>
 #include <QColor>
 #include <QIcon>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QWidget>
 
 #include <cstdio>
+#include <utility>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    int height = 400;
+    int height = 374;
     const QStringList arguments = app.arguments();
     if (const qsizetype at = arguments.indexOf(QStringLiteral("--height")); at >= 0 && at + 1 < arguments.size()) {
         height = arguments.at(at + 1).toInt();
+    }
+    const bool requestFirst = arguments.contains(QStringLiteral("--request-first"));
+    int repeatMs = 0;
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--repeat-ms")); at >= 0 && at + 1 < arguments.size()) {
+        repeatMs = arguments.at(at + 1).toInt();
+    }
+
+    QNetworkAccessManager network;
+    bool answered = false;
+    const auto request = [&] {
+        QUrl url(qEnvironmentVariable("KELVO_SENSIBO_API_URL") + QStringLiteral("/users/me/pods"));
+        QUrlQuery query;
+        query.addQueryItem(QStringLiteral("apiKey"), qEnvironmentVariable("KELVO_BENCH_API_KEY"));
+        query.addQueryItem(QStringLiteral("fields"), QStringLiteral("*"));
+        url.setQuery(query);
+        QNetworkReply* reply = network.get(QNetworkRequest(url));
+        QObject::connect(reply, &QNetworkReply::finished, &app, [reply, &answered] {
+            const QByteArray body = reply->readAll();
+            if (reply->error() != QNetworkReply::NoError) {
+                std::fprintf(stderr, "the device list failed: %s\n", qPrintable(reply->errorString()));
+            }
+            reply->deleteLater();
+            if (!std::exchange(answered, true)) {
+                std::printf("ready %lld\n", static_cast<long long>(body.size()));
+                std::fflush(stdout);
+            }
+        });
+    };
+    QTimer repeat;
+    if (repeatMs > 0) {
+        QObject::connect(&repeat, &QTimer::timeout, &app, request);
+        repeat.start(repeatMs);
+    }
+    if (requestFirst) {
+        request();
     }
 
     QPixmap picture(22, 22);
@@ -30,9 +74,8 @@ int main(int argc, char* argv[])
     popup.resize(300, height);
     popup.show();
 
-    QTimer::singleShot(0, &app, [] {
-        std::printf("ready\n");
-        std::fflush(stdout);
-    });
+    if (!requestFirst) {
+        request();
+    }
     return app.exec();
 }
