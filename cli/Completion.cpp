@@ -7,19 +7,19 @@ namespace {
 QStringList commandNames()
 {
     QStringList names;
-    for (const CommandSpec* spec = commandsBegin(); spec != commandsEnd(); ++spec) {
-        if (spec->usage) {
-            names.append(QLatin1String(spec->name));
+    for (const CommandSpec* row = commandsBegin(); row != commandsEnd(); ++row) {
+        if (row->usage) {
+            names.append(QLatin1String(row->name));
         }
     }
     return names;
 }
 
-QStringList optionNames(const CommandSpec& spec)
+QStringList optionNames(const CommandSpec& row)
 {
     QStringList names;
     for (const OptionSpec& option : optionSpecs) {
-        if (takesOption(spec, option.option)) {
+        if (takesOption(row, option.option)) {
             names.append(QLatin1String(option.name));
         }
     }
@@ -80,11 +80,11 @@ CompletionRequest completionFor(QStringList words)
         first << QStringLiteral("--help") << QStringLiteral("--version");
         return CompletionRequest{first, false, current, {}};
     }
-    const CommandSpec* spec = findCommand(words.first());
-    if (!spec || !spec->usage) {
+    const CommandSpec* row = findCommand(words.first());
+    if (!row || !row->usage) {
         return {};
     }
-    if (spec->operands == Operands::CommandName) {
+    if (row->operands == Operands::CommandName) {
         return CompletionRequest{words.size() == 1 ? commandNames() : QStringList(), false, current, {}};
     }
 
@@ -99,7 +99,7 @@ CompletionRequest completionFor(QStringList words)
             pendingSetting.reset();
         } else if (word.startsWith(u'-')) {
             pendingOption = word.contains(u'=') ? nullptr : valueOption(word);
-        } else if (spec->operands == Operands::SettingPairs) {
+        } else if (row->operands == Operands::SettingPairs) {
             pendingSetting = word;
         } else {
             operands.append(word);
@@ -112,12 +112,12 @@ CompletionRequest completionFor(QStringList words)
         const auto setting = settingFromCommandWord(*pendingSetting);
         return CompletionRequest{setting ? usualValues(*setting) : QStringList(), false, current, {}};
     }
-    if (spec->operands != Operands::SettingPairs) {
-        const QStringList choices = current.startsWith(u'-') ? QStringList() : operandChoices(*spec, operands);
-        return CompletionRequest{choices.isEmpty() ? optionNames(*spec) : choices, false, current, {}};
+    if (row->operands != Operands::SettingPairs) {
+        const QStringList choices = current.startsWith(u'-') ? QStringList() : operandChoices(*row, operands);
+        return CompletionRequest{choices.isEmpty() ? optionNames(*row) : choices, false, current, {}};
     }
     if (current.startsWith(u'-')) {
-        return CompletionRequest{optionNames(*spec), false, current, {}};
+        return CompletionRequest{optionNames(*row), false, current, {}};
     }
     QStringList settings;
     for (const ACSettingNames& names : acSettings) {

@@ -41,9 +41,9 @@ QString entry(const QString& name, const char* summary)
 QString overview()
 {
     QString text = QString::fromUtf8(introduction) + QStringLiteral("\nCommands:\n");
-    for (const CommandSpec* spec = commandsBegin(); spec != commandsEnd(); ++spec) {
-        if (spec->usage) {
-            text += entry(QLatin1String(spec->usage), spec->summary);
+    for (const CommandSpec* row = commandsBegin(); row != commandsEnd(); ++row) {
+        if (row->usage) {
+            text += entry(QLatin1String(row->usage), row->summary);
         }
     }
     text += QStringLiteral("\nOptions:\n");
@@ -64,9 +64,9 @@ QString overview()
 
 QString helpText(const QString& topic)
 {
-    const CommandSpec* spec = topic.isEmpty() ? nullptr : findCommand(topic);
-    if (!spec || !spec->usage) {
+    const CommandSpec* row = topic.isEmpty() ? nullptr : findCommand(topic);
+    if (!row || !row->usage) {
         return overview();
     }
-    return QStringLiteral("Usage: kelvo ") + QLatin1String(spec->usage) + u'\n' + QString::fromUtf8(spec->help);
+    return QStringLiteral("Usage: kelvo ") + QLatin1String(row->usage) + u'\n' + QString::fromUtf8(row->help);
 }

@@ -51,10 +51,10 @@ std::optional<int> days(const QString& text)
 }
 
 // `timer`'s and `react`'s words; an error text, or nothing when all is well.
-std::optional<QString> readAction(const CommandSpec& spec, const QStringList& operands, Invocation& invocation)
+std::optional<QString> readAction(const CommandSpec& row, const QStringList& operands, Invocation& invocation)
 {
     const QString first = operands.value(0).toLower();
-    if (spec.operands == Operands::Switch) {
+    if (row.operands == Operands::Switch) {
         if (operands.size() != 1 || (first != u"on" && first != u"off")) {
             return operands.isEmpty() ? QStringLiteral("react needs on or off")
                                       : QStringLiteral("react takes on or off, not \"%1\"").arg(operands.join(u' '));
@@ -93,10 +93,10 @@ std::optional<QString> readAction(const CommandSpec& spec, const QStringList& op
 }
 
 // Reads the options and operands after the command; returns an error text, or nothing when all is well.
-std::optional<QString> readRest(const CommandSpec& spec, const QStringList& arguments, Invocation& invocation,
+std::optional<QString> readRest(const CommandSpec& row, const QStringList& arguments, Invocation& invocation,
                                 QList<std::pair<QString, QString>>& pairs, QStringList& operands)
 {
-    const QString name = QLatin1String(spec.name);
+    const QString name = QLatin1String(row.name);
     std::optional<QString> pendingSetting; // a setting whose value comes next, whatever it looks like ("-1")
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -106,11 +106,11 @@ std::optional<QString> readRest(const CommandSpec& spec, const QStringList& argu
             continue;
         }
         if (!argument.startsWith(u'-') || argument == u"-") {
-            if (spec.operands == Operands::Timer || spec.operands == Operands::Switch) {
+            if (row.operands == Operands::Timer || row.operands == Operands::Switch) {
                 operands.append(argument);
                 continue;
             }
-            if (spec.operands != Operands::SettingPairs) {
+            if (row.operands != Operands::SettingPairs) {
                 return QStringLiteral("%1 takes no argument \"%2\"").arg(name, argument);
             }
             pendingSetting = argument;
@@ -119,7 +119,7 @@ std::optional<QString> readRest(const CommandSpec& spec, const QStringList& argu
         const qsizetype equals = argument.startsWith(u"--") ? argument.indexOf(u'=') : -1;
         const QString optionName = equals < 0 ? argument : argument.left(equals);
         const OptionSpec* option = findOption(optionName);
-        if (!option || !takesOption(spec, option->option)) {
+        if (!option || !takesOption(row, option->option)) {
             return QStringLiteral("%1 has no option %2").arg(name, optionName);
         }
         if (option->option == Option::Help) {
@@ -271,16 +271,16 @@ ParsedArguments parseArguments(const QStringList& arguments)
     if (first.startsWith(u'-')) {
         return usageError(QStringLiteral("unknown option %1").arg(first), QString());
     }
-    const CommandSpec* spec = findCommand(first);
-    if (!spec) {
+    const CommandSpec* row = findCommand(first);
+    if (!row) {
         return usageError(QStringLiteral("unknown command \"%1\"").arg(first), QString());
     }
-    invocation.command = spec->command;
-    if (spec->operands == Operands::Words) {
+    invocation.command = row->command;
+    if (row->operands == Operands::Words) {
         invocation.words = arguments.mid(1);
         return ParsedArguments{invocation, {}, {}};
     }
-    if (spec->operands == Operands::CommandName) {
+    if (row->operands == Operands::CommandName) {
         invocation.helpTopic = arguments.value(1);
         const CommandSpec* topic = findCommand(invocation.helpTopic);
         if (arguments.size() > 2) {
@@ -294,28 +294,28 @@ ParsedArguments parseArguments(const QStringList& arguments)
 
     QList<std::pair<QString, QString>> pairs;
     QStringList operands;
-    if (spec->presetSetting) {
-        pairs.append({QLatin1String(spec->presetSetting), QLatin1String(spec->presetValue)});
+    if (row->presetSetting) {
+        pairs.append({QLatin1String(row->presetSetting), QLatin1String(row->presetValue)});
     }
-    const QString name = QLatin1String(spec->name);
-    const bool forWaybar = spec->command == Command::Status && arguments.contains(QStringLiteral("--waybar"));
+    const QString name = QLatin1String(row->name);
+    const bool forWaybar = row->command == Command::Status && arguments.contains(QStringLiteral("--waybar"));
     const auto fail = [&](const QString& error) {
         ParsedArguments failed = usageError(error, name);
         failed.forWaybar = forWaybar;
         return failed;
     };
-    if (const auto error = readRest(*spec, arguments, invocation, pairs, operands)) {
+    if (const auto error = readRest(*row, arguments, invocation, pairs, operands)) {
         return fail(*error);
     }
     if (invocation.command == Command::Help) {
         return ParsedArguments{invocation, {}, {}}; // --help after the command
     }
-    if (spec->operands == Operands::Timer || spec->operands == Operands::Switch) {
-        if (const auto error = readAction(*spec, operands, invocation)) {
+    if (row->operands == Operands::Timer || row->operands == Operands::Switch) {
+        if (const auto error = readAction(*row, operands, invocation)) {
             return fail(*error);
         }
     }
-    if (spec->operands == Operands::SettingPairs && pairs.isEmpty()) {
+    if (row->operands == Operands::SettingPairs && pairs.isEmpty()) {
         return fail(QStringLiteral("set needs a SETTING and a VALUE"));
     }
     if (invocation.allDevices && invocation.device) {
