@@ -123,19 +123,26 @@ QCoro::Task<SensiboClient::Fetched> SensiboClient::fetch(std::optional<QUrl> url
     }
 }
 
+template <typename Outcome, typename Response>
+QCoro::Task<Outcome> SensiboClient::fetchDecoded(std::optional<QUrl> url,
+                                                 Decoded<Response> (*decode)(const QByteArray&), CancelToken cancel)
+{
+    const Fetched answer = co_await fetch(url, cancel);
+    if (!answer.body) {
+        co_return Outcome{std::nullopt, answer.message};
+    }
+    auto decoded = decode(*answer.body);
+    if (!decoded.ok()) {
+        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
+        co_return Outcome{std::nullopt, decoded.error()};
+    }
+    co_return Outcome{std::move(decoded.value().result), {}};
+}
+
 QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, CancelToken cancel)
 {
     const auto url = deviceListAddress(apiKey);
-    const Fetched answer = co_await fetch(url, cancel);
-    if (!answer.body) {
-        co_return DeviceListOutcome{std::nullopt, answer.message};
-    }
-    auto decoded = decodeDeviceListResponse(*answer.body);
-    if (!decoded.ok()) {
-        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
-        co_return DeviceListOutcome{std::nullopt, decoded.error()};
-    }
-    co_return DeviceListOutcome{std::move(decoded.value().result), {}};
+    co_return co_await fetchDecoded<DeviceListOutcome>(url, &decodeDeviceListResponse, cancel);
 }
 
 QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QString deviceId, ACSetting setting,
@@ -217,31 +224,13 @@ std::optional<QUrl> SensiboClient::historyAddress(const QString& apiKey, const Q
 QCoro::Task<DeviceDetailsOutcome> SensiboClient::deviceDetails(QString apiKey, QString deviceId, CancelToken cancel)
 {
     const auto url = deviceDetailsAddress(apiKey, deviceId);
-    const Fetched answer = co_await fetch(url, cancel);
-    if (!answer.body) {
-        co_return DeviceDetailsOutcome{std::nullopt, answer.message};
-    }
-    auto decoded = decodeDeviceDetailsResponse(*answer.body);
-    if (!decoded.ok()) {
-        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
-        co_return DeviceDetailsOutcome{std::nullopt, decoded.error()};
-    }
-    co_return DeviceDetailsOutcome{std::move(decoded.value().result), {}};
+    co_return co_await fetchDecoded<DeviceDetailsOutcome>(url, &decodeDeviceDetailsResponse, cancel);
 }
 
 QCoro::Task<HistoryOutcome> SensiboClient::history(QString apiKey, QString deviceId, int days, CancelToken cancel)
 {
     const auto url = historyAddress(apiKey, deviceId, days);
-    const Fetched answer = co_await fetch(url, cancel);
-    if (!answer.body) {
-        co_return HistoryOutcome{std::nullopt, answer.message};
-    }
-    auto decoded = decodeHistoryResponse(*answer.body);
-    if (!decoded.ok()) {
-        m_transfer.logProblem({.url = *url}, QStringLiteral("undecodable: ") + decoded.error());
-        co_return HistoryOutcome{std::nullopt, decoded.error()};
-    }
-    co_return HistoryOutcome{std::move(decoded.value().result), {}};
+    co_return co_await fetchDecoded<HistoryOutcome>(url, &decodeHistoryResponse, cancel);
 }
 
 QCoro::Task<ExtrasChangeOutcome> SensiboClient::change(std::optional<QUrl> url, QByteArray method, QByteArray body,

@@ -12,6 +12,9 @@
 
 #include <optional>
 
+class QByteArray;
+template <typename T> class Decoded;
+
 class QNetworkAccessManager;
 
 struct DeviceListOutcome {
@@ -125,6 +128,11 @@ private:
     };
 
     QCoro::Task<Fetched> fetch(std::optional<QUrl> url, CancelToken cancel);
+    // A read whose answer `decode` turns into the outcome's value; a failed read or an answer it cannot read gives
+    // the outcome that message instead.
+    template <typename Outcome, typename Response>
+    QCoro::Task<Outcome> fetchDecoded(std::optional<QUrl> url, Decoded<Response> (*decode)(const QByteArray&),
+                                      CancelToken cancel);
     QCoro::Task<ExtrasChangeOutcome> change(std::optional<QUrl> url, QByteArray method, QByteArray body,
                                             QString refusal, CancelToken cancel);
     std::optional<QUrl> podAddress(const QString& base, const QString& apiKey, const QString& deviceId,
