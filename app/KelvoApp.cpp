@@ -115,6 +115,7 @@ void KelvoApp::showIcon()
     m_menuModel = std::make_unique<TrayMenuModel>(
         m_service,
         TrayMenuModel::Actions{[this] { openPanel(); }, [this] { openSettings(); }, [] { QCoreApplication::quit(); }});
+    m_menuModel->setFollowed(false); // until a tray that draws it is found
     connect(m_menuModel.get(), &TrayMenuModel::itemsChanged, this, [this] {
         if (m_trayMenu) {
             m_trayMenu->setItems(m_menuModel->items());
@@ -181,6 +182,7 @@ void KelvoApp::syncTray()
             panelWindow().toggleNear(anchor);
         });
         connect(m_trayIcon.get(), &TrayIcon::contextMenuRequested, this, &KelvoApp::showTrayMenu);
+        m_menuModel->setFollowed(m_trayIcon->drawsMenu());
         m_trayIcon->setMenu(m_menuModel->items());
         m_trayIcon->setIcon(m_icon->icon());
         updateToolTip();
@@ -188,6 +190,7 @@ void KelvoApp::syncTray()
         return;
     }
     m_lastAnchor = QRect();
+    m_menuModel->setFollowed(false); // made when Kelvo's own menu opens
     if (firstDecision) {
         setPanelKind(PanelWindow::Kind::Window);
         openPanel();
@@ -215,7 +218,9 @@ void KelvoApp::showTrayMenu(const QRect& anchor)
         openPanel();
         return;
     }
-    trayMenu().popup(anchor.isEmpty() ? QCursor::pos() : anchor.topLeft());
+    QMenu& menu = trayMenu();
+    m_trayMenu->setItems(m_menuModel->items()); // nobody follows the entries between openings of this menu
+    menu.popup(anchor.isEmpty() ? QCursor::pos() : anchor.topLeft());
 }
 
 QCoro::Task<> KelvoApp::launch()

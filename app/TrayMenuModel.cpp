@@ -7,6 +7,7 @@
 #include "service/SensiboService.h"
 
 #include <tuple>
+#include <utility>
 
 namespace {
 TrayMenuItem line(const QString& key, const QString& text)
@@ -69,19 +70,45 @@ TrayMenuModel::TrayMenuModel(SensiboService& service, Actions actions, QObject* 
     , m_service(service)
     , m_actions(std::move(actions))
 {
-    for (auto signal :
-         {&SensiboService::apiKeyChanged, &SensiboService::devicesChanged, &SensiboService::selectedDeviceIdChanged,
-          &SensiboService::isLoadingChanged, &SensiboService::errorMessageChanged}) {
+    for (auto signal : {&SensiboService::apiKeyChanged, &SensiboService::devicesChanged,
+                        &SensiboService::selectedDeviceIdChanged, &SensiboService::errorMessageChanged}) {
         connect(&m_service, signal, this, &TrayMenuModel::sync);
     }
+    // Loading shows only while there is no list yet: each refresh of a list starts and ends a load.
+    connect(&m_service, &SensiboService::isLoadingChanged, this, [this] {
+        if (m_service.devices().isEmpty()) {
+            sync();
+        }
+    });
     connect(&m_service.features(), &DeviceFeatures::extrasChanged, this, &TrayMenuModel::sync);
     m_items = build();
 }
 
+const QList<TrayMenuItem>& TrayMenuModel::items() const
+{
+    if (std::exchange(m_outOfDate, false)) {
+        m_items = build();
+    }
+    return m_items;
+}
+
+void TrayMenuModel::setFollowed(bool followed)
+{
+    m_followed = followed;
+    if (m_followed && m_outOfDate) {
+        sync();
+    }
+}
+
 void TrayMenuModel::sync()
 {
+    if (!m_followed) {
+        m_outOfDate = true;
+        return;
+    }
+    m_outOfDate = false;
     QList<TrayMenuItem> items = build();
-    if (items == m_items) {
+    if (items == m_items) { // the last tree anyone was given
         return;
     }
     m_items = std::move(items);

@@ -14,8 +14,10 @@ struct ClimateRow;
 // can be run from the menu alone: the selected device's room and readings, Power, the timer and Climate React, the
 // rows the panel shows for the current mode as submenus of choices, the device choice, then Open Kelvo, Settings... and
 // Quit Kelvo. Without a key, while the first list loads and after a failed one it says what the panel says. A choice is
-// the panel's own service call. The tree is made anew whenever the service changes; itemsChanged() says when it shows
-// something new.
+// the panel's own service call. While the menu is followed (a tray host draws it from D-Bus), the tree is made anew
+// whenever the service changes and itemsChanged() says when it shows something new; while nobody follows it (an
+// XEmbed icon, whose menu Kelvo draws only when it is opened), a change only marks it out of date, and items() makes it
+// when asked: a refresh then builds nothing.
 class TrayMenuModel : public QObject
 {
     Q_OBJECT
@@ -32,7 +34,10 @@ public:
 
     TrayMenuModel(SensiboService& service, Actions actions, QObject* parent = nullptr);
 
-    const QList<TrayMenuItem>& items() const { return m_items; }
+    const QList<TrayMenuItem>& items() const;
+
+    // Followed unless told otherwise. Following again after changes brings the tree up to date (and says so).
+    void setFollowed(bool followed);
 
 Q_SIGNALS:
     void itemsChanged();
@@ -48,5 +53,7 @@ private:
 
     SensiboService& m_service;
     Actions m_actions;
-    QList<TrayMenuItem> m_items;
+    bool m_followed = true;
+    mutable bool m_outOfDate = false;
+    mutable QList<TrayMenuItem> m_items;
 };

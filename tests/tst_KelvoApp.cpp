@@ -16,7 +16,9 @@ class FakeTrayIcon : public TrayIcon
 public:
     void setIcon(const QIcon& image) override { icon = image; }
     void setToolTip(const QString& title, const QString& body) override { toolTip = title + QLatin1Char('|') + body; }
+    bool drawsMenu() const override { return draws; }
     void setMenu(const QList<TrayMenuItem>& items) override { menu = items; }
+    bool draws = true;
     QIcon icon;
     QString toolTip;
     QList<TrayMenuItem> menu;
@@ -30,7 +32,12 @@ public:
     using TrayHosts::setKind;
     std::unique_ptr<TrayIcon> createIcon() override
     {
-        return kind() == Kind::None ? nullptr : std::make_unique<FakeTrayIcon>();
+        if (kind() == Kind::None) {
+            return nullptr;
+        }
+        auto icon = std::make_unique<FakeTrayIcon>();
+        icon->draws = kind() == Kind::StatusNotifier;
+        return icon;
     }
 };
 

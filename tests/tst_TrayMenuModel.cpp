@@ -263,6 +263,19 @@ void tst_TrayMenuModel::menuSaysWhatThePanelSaysAndActsLikeIt()
             QCoro::waitFor(service->fetchDevices());
             QCOMPARE(changes.size(), 1);
             QCOMPARE(render(model.items()).mid(0, 3), (QStringList{lines.first(), "~Server error (503)", "-"}));
+
+            // Not followed (an XEmbed icon's own menu): changes say nothing, the entries are made when asked for,
+            // and following again says once what changed meanwhile.
+            model.setFollowed(false);
+            QCoro::waitFor(service->fetchDevices());
+            QCOMPARE(changes.size(), 1);
+            QCOMPARE(render(model.items()), lines);
+            fixture.cloud.overrideDeviceList(failure, 1);
+            QCoro::waitFor(service->fetchDevices());
+            QCOMPARE(changes.size(), 1);
+            model.setFollowed(true);
+            QCOMPARE(changes.size(), 2);
+            QCOMPARE(render(model.items()).at(1), "~Server error (503)");
         }
     }
 

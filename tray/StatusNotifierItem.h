@@ -40,6 +40,7 @@ public:
 
     void setIcon(const QIcon& icon) override;
     void setToolTip(const QString& title, const QString& body) override;
+    bool drawsMenu() const override { return true; }
     void setMenu(const QList<TrayMenuItem>& items) override;
     DBusMenu& menu() { return *m_menu; }
 

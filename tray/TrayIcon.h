@@ -19,7 +19,9 @@ public:
     virtual void setToolTip(const QString& title, const QString& body) = 0;
     // Where the icon is on screen, when the tray says.
     virtual QRect geometry() const { return {}; }
-    // The menu, for trays that draw it themselves; the others ask for it with contextMenuRequested.
+    // The menu, for trays that draw it themselves (and so need every change of it); the others ask for it with
+    // contextMenuRequested.
+    virtual bool drawsMenu() const { return false; }
     virtual void setMenu(const QList<TrayMenuItem>&) {}
     // The activation token the tray host handed over for the activation that follows (GNOME's extension sends one
     // before each Activate): whoever shows a window for it takes the token, which serves once.
