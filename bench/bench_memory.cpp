@@ -1,5 +1,6 @@
 // Memory: Kelvo's resident set (VmRSS of /proc/<pid>/status) after the first load of 10 devices, against the floor
-// measured in the same run (bench/floor: a tray icon, an empty popup of the panel's size, one device-list request).
+// measured in the same run (bench/floor: a tray icon, an empty popup of the panel's size, one device-list request),
+// and against the floor whose popup shows three lines of text (--text), which is what drawing any words costs.
 // Both ask the same loopback cloud, over TLS unless --plain says otherwise or TLS cannot be set up here (see
 // TlsFront), and run on the same platform, offscreen unless --platform says otherwise.
 // On the offscreen platform there is no tray: Kelvo opens its panel as a window at start, and it is open when the
@@ -210,7 +211,7 @@ int main(int argc, char* argv[])
             priv.push_back(r.privateMiB);
         }
     };
-    Series kelvoRest, kelvoOpen, kelvoOnce, floorSeries;
+    Series kelvoRest, kelvoOpen, kelvoOnce, floorSeries, floorTextSeries;
     Reading lastOpen, lastOnce, lastFloor;
 
     // Kelvo: started, first list answered, panel opened (at start with no tray, from the icon with one), read; with
@@ -250,12 +251,15 @@ int main(int argc, char* argv[])
         return true;
     };
     // The floor: started, popup shown, its answer in, then left to settle as long.
-    const auto runFloor = [&](Reading& reading) -> bool {
+    const auto runFloor = [&](Reading& reading, bool text) -> bool {
         bench::Spawned floorProcess;
         floorProcess.process().setStandardOutputFile(QString());
         floorProcess.process().setProcessChannelMode(QProcess::SeparateChannels);
-        floorProcess.start(floor, bench::floorEnvironment(floorProcess, platform, cloudUrl),
-                           {QStringLiteral("--height"), QString::number(panelHeight)}, trust);
+        QStringList floorArguments{QStringLiteral("--height"), QString::number(panelHeight)};
+        if (text) {
+            floorArguments.append(QStringLiteral("--text"));
+        }
+        floorProcess.start(floor, bench::floorEnvironment(floorProcess, platform, cloudUrl), floorArguments, trust);
         if (!bench::spinUntil([&] { return floorProcess.process().canReadLine() || !floorProcess.running(); }, 10000) ||
             !floorProcess.running()) {
             std::printf("the floor program did not start\n%s\n", floorProcess.errors().constData());
@@ -272,15 +276,19 @@ int main(int argc, char* argv[])
     };
 
     for (int run = 0; run < runs; ++run) {
-        Reading rest, open, once, floorReading;
+        Reading rest, open, once, floorReading, floorTextReading;
         // The floor's popup takes the panel's height, which Kelvo's first run finds: Kelvo starts the first run.
         const bool kelvoFirst = run % 2 == 0;
-        if (kelvoFirst ? !runKelvo(rest, open, once) || !runFloor(floorReading)
-                       : !runFloor(floorReading) || !runKelvo(rest, open, once)) {
+        if (kelvoFirst ? !runKelvo(rest, open, once) || !runFloor(floorReading, false)
+                       : !runFloor(floorReading, false) || !runKelvo(rest, open, once)) {
+            return 1;
+        }
+        if (!runFloor(floorTextReading, true)) {
             return 1;
         }
         kelvoOpen.add(open);
         floorSeries.add(floorReading);
+        floorTextSeries.add(floorTextReading);
         std::printf("run %d: floor %.1f MiB (anon %.1f, private %.1f); Kelvo, panel open %.1f MiB (anon %.1f, private "
                     "%.1f)",
                     run + 1, floorReading.rssMiB, floorReading.anonMiB, floorReading.privateMiB, open.rssMiB,
@@ -326,5 +334,10 @@ int main(int argc, char* argv[])
                     bench::ratio(median(kelvoOnce.priv), median(floorSeries.priv)),
                     onceRatio <= 1.15 ? "met" : "MISSED");
     }
+    line("  floor with three lines of text in its popup", floorTextSeries);
+    const Series& drawn = tray ? kelvoOnce : kelvoOpen;
+    std::printf("  Kelvo, panel %s / floor with text: %.2f (private memory %.2f)\n", tray ? "opened once" : "open",
+                bench::ratio(median(drawn.rss), median(floorTextSeries.rss)),
+                bench::ratio(median(drawn.priv), median(floorTextSeries.priv)));
     return 0;
 }

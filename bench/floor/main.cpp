@@ -3,11 +3,13 @@
 // KELVO_SENSIBO_API_URL, with the key in KELVO_BENCH_API_KEY, as Kelvo would), says "ready" on standard output when
 // the answer is in and waits to be ended.
 // Options: --height N (popup height, default 374), --request-first (ask before the icon and popup are made),
-// --repeat-ms N (ask again every N ms, as Kelvo's refresh does).
+// --repeat-ms N (ask again every N ms, as Kelvo's refresh does), --text (the popup shows a few lines of text, as any
+// panel that says something must: fonts, shaping and glyphs).
 
 #include <QApplication>
 #include <QColor>
 #include <QIcon>
+#include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -72,6 +74,10 @@ int main(int argc, char* argv[])
 
     QWidget popup(nullptr, Qt::Popup | Qt::FramelessWindowHint);
     popup.resize(300, height);
+    if (arguments.contains(QStringLiteral("--text"))) {
+        auto* label = new QLabel(QStringLiteral("Living Room\n22.5°C · 45% humidity\nOnline"), &popup);
+        label->move(16, 16);
+    }
     popup.show();
 
     if (!requestFirst) {
