@@ -212,6 +212,19 @@ void tst_KelvoApp::trayAppearingLateTurnsTheWindowIntoAPopup()
     QVERIFY(!app.trayIcon());
     QTRY_COMPARE(app.panelWindow().kind(), PanelWindow::Kind::Window);
     QTRY_VERIFY(app.panelWindow().isVisible());
+
+    // An XEmbed icon's menu is Kelvo's own, made when it opens: it shows what changed while nobody looked.
+    hosts->setKind(TrayHosts::Kind::XEmbed);
+    icon = qobject_cast<FakeTrayIcon*>(app.trayIcon());
+    QVERIFY(icon && !icon->draws);
+    Preferences(m_dir->path()).setText(QStringLiteral("sensiboAPIKey"), QStringLiteral("test-key"));
+    app.reloadApiKey(); // as `kelvo login` asks
+    QTRY_COMPARE(app.service().devices().size(), 2);
+    QTRY_VERIFY(!app.service().isLoading());
+    Q_EMIT icon->contextMenuRequested(QRect(1200, 2, 1, 1));
+    QTRY_VERIFY(app.trayMenu().isVisible());
+    QVERIFY(app.trayMenu().actions().first()->text().startsWith(QStringLiteral("Living Room")));
+    app.trayMenu().hide();
 }
 
 void tst_KelvoApp::withATrayThePanelIsMadeWhenFirstOpened()
