@@ -19,26 +19,11 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from run_e2e import display_in_use  # noqa: E402  (the end-to-end run's own test of a taken display)
+
 DISPLAYS = range(81, 91)
 SCREEN = "1280x800x24"
-
-
-def display_in_use(number):
-    lock = f"/tmp/.X{number}-lock"
-    try:
-        with open(lock) as f:
-            pid = int(f.read().strip())
-    except FileNotFoundError:
-        return os.path.exists(f"/tmp/.X11-unix/X{number}")
-    except (OSError, ValueError):
-        return True
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        return True
-    return True
 
 
 def wait_for(what, probe, timeout=15.0):
