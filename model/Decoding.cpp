@@ -397,6 +397,26 @@ public:
     bool failed() const { return m_problem != nullptr; }
     const QString& error() const { return m_error; }
 
+    // Reads the capability blocks kept from earlier answers in `memo`.
+    void useMemo(QHash<QByteArray, RemoteCapabilities>* memo) { m_memo = memo; }
+
+    // Leaves this answer's capability blocks in the memo, and only them.
+    void remember()
+    {
+        if (!m_memo || (m_keptBlocks == m_capabilities.size() && m_memo->size() == qsizetype(m_keptBlocks))) {
+            return; // the blocks of the last answer again
+        }
+        QHash<QByteArray, RemoteCapabilities> blocks;
+        blocks.reserve(qsizetype(m_capabilities.size()));
+        for (const auto& [text, record] : m_capabilities) {
+            const QByteArray raw = QByteArray::fromRawData(text.data(), qsizetype(text.size()));
+            const auto kept = m_memo->constFind(raw);
+            // A kept key shares its text; a new one is copied out of the answer, which goes.
+            blocks.insert(kept != m_memo->cend() ? kept.key() : QByteArray(raw.constData(), raw.size()), record);
+        }
+        *m_memo = std::move(blocks);
+    }
+
     // What is wrong with the JSON, once failed().
     QString problem() const
     {
@@ -598,6 +618,15 @@ public:
         if (const auto known = m_capabilities.find(text); known != m_capabilities.end()) {
             out = known->second;
             return true;
+        }
+        if (m_memo) {
+            const auto kept = m_memo->constFind(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
+            if (kept != m_memo->cend()) {
+                out = *kept;
+                m_capabilities.emplace(text, out);
+                ++m_keptBlocks;
+                return true;
+            }
         }
         bool notEmpty = false;
         if (!check(object.reset().get(notEmpty), value) || !readFields(object, path, out)) {
@@ -882,13 +911,17 @@ private:
     od::document& m_document;
     QByteArrayView m_text;
     std::unordered_map<std::string_view, RemoteCapabilities> m_capabilities; // by their text in the answer
+    QHash<QByteArray, RemoteCapabilities>* m_memo = nullptr;
+    std::size_t m_keptBlocks = 0; // of m_capabilities, those found in the memo
     qsizetype m_skipped = 0;
     QString m_error;
     const char* m_problem = nullptr;
     qsizetype m_problemOffset = 0;
 };
 
-template <typename Payload> Decoded<SensiboResponse<Payload>> decodeAnswer(const QByteArray& body)
+template <typename Payload>
+Decoded<SensiboResponse<Payload>> decodeAnswer(const QByteArray& body,
+                                               QHash<QByteArray, RemoteCapabilities>* memo = nullptr)
 {
     using Result = Decoded<SensiboResponse<Payload>>;
     QByteArrayView text(body);
@@ -917,6 +950,7 @@ template <typename Payload> Decoded<SensiboResponse<Payload>> decodeAnswer(const
         parser.iterate(text.data(), std::size_t(text.size()), std::size_t(text.size()) + simdjson::SIMDJSON_PADDING)
             .get(document);
     Decoder decoder(document, text, skipped);
+    decoder.useMemo(memo);
     if (parsed != simdjson::SUCCESS) {
         decoder.fail(parsed, text.data());
         return Result::failure(decoder.problem());
@@ -953,14 +987,26 @@ template <typename Payload> Decoded<SensiboResponse<Payload>> decodeAnswer(const
     if (!fits) {
         return Result::failure(decoder.error());
     }
+    decoder.remember();
     return Result::success(std::move(response));
 }
 
 } // namespace
 
+class CapabilityMemoAccess
+{
+public:
+    static QHash<QByteArray, RemoteCapabilities>* blocks(CapabilityMemo& memo) { return &memo.m_blocks; }
+};
+
 Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body)
 {
     return decodeAnswer<QList<SensiboDevice>>(body);
+}
+
+Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body, CapabilityMemo& memo)
+{
+    return decodeAnswer<QList<SensiboDevice>>(body, CapabilityMemoAccess::blocks(memo));
 }
 
 Decoded<ACStateResponse> decodeACStateResponse(const QByteArray& body)

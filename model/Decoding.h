@@ -3,6 +3,7 @@
 #include "model/Records.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <optional>
@@ -40,6 +41,23 @@ using HistoryResponse = SensiboResponse<MeasurementHistory>;
 // field or not; a number with a fraction where an integer belongs) fails the whole answer; a missing or null
 // optional field is absent; keys Kelvo does not know are ignored; real fields accept integers.
 Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body);
+
+// Capability blocks read before, by their text. Devices of one model describe their remote alike, byte for byte, in
+// one answer and from one answer to the next: a block met again is not decoded again, and the devices of every
+// answer share its record. Holds the blocks of the last list that decoded, so it never grows beyond one answer's.
+class CapabilityMemo
+{
+public:
+    qsizetype size() const { return m_blocks.size(); }
+
+private:
+    friend class CapabilityMemoAccess;
+    QHash<QByteArray, RemoteCapabilities> m_blocks;
+};
+
+// The same, taking the capability blocks it has read before from `memo` and leaving this answer's there when it
+// decodes (a failed answer leaves the memo as it was).
+Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body, CapabilityMemo& memo);
 Decoded<ACStateResponse> decodeACStateResponse(const QByteArray& body);
 // The details of one device and a room's history. Their parts are Tolerant: one that does not fit is marked
 // unreadable instead of failing the answer.

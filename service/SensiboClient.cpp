@@ -123,9 +123,8 @@ QCoro::Task<SensiboClient::Fetched> SensiboClient::fetch(std::optional<QUrl> url
     }
 }
 
-template <typename Outcome, typename Response>
-QCoro::Task<Outcome> SensiboClient::fetchDecoded(std::optional<QUrl> url,
-                                                 Decoded<Response> (*decode)(const QByteArray&), CancelToken cancel)
+template <typename Outcome, typename Decode>
+QCoro::Task<Outcome> SensiboClient::fetchDecoded(std::optional<QUrl> url, Decode decode, CancelToken cancel)
 {
     const Fetched answer = co_await fetch(url, cancel);
     if (!answer.body) {
@@ -142,7 +141,8 @@ QCoro::Task<Outcome> SensiboClient::fetchDecoded(std::optional<QUrl> url,
 QCoro::Task<DeviceListOutcome> SensiboClient::listDevices(QString apiKey, CancelToken cancel)
 {
     const auto url = deviceListAddress(apiKey);
-    co_return co_await fetchDecoded<DeviceListOutcome>(url, &decodeDeviceListResponse, cancel);
+    const auto decode = [this](const QByteArray& body) { return decodeDeviceListResponse(body, m_capabilities); };
+    co_return co_await fetchDecoded<DeviceListOutcome>(url, decode, cancel);
 }
 
 QCoro::Task<StateChangeOutcome> SensiboClient::changeState(QString apiKey, QString deviceId, ACSetting setting,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/ACSetting.h"
+#include "model/Decoding.h"
 #include "model/Records.h"
 #include "platform/CancelToken.h"
 #include "service/HttpTransfer.h"
@@ -130,9 +131,8 @@ private:
     QCoro::Task<Fetched> fetch(std::optional<QUrl> url, CancelToken cancel);
     // A read whose answer `decode` turns into the outcome's value; a failed read or an answer it cannot read gives
     // the outcome that message instead.
-    template <typename Outcome, typename Response>
-    QCoro::Task<Outcome> fetchDecoded(std::optional<QUrl> url, Decoded<Response> (*decode)(const QByteArray&),
-                                      CancelToken cancel);
+    template <typename Outcome, typename Decode>
+    QCoro::Task<Outcome> fetchDecoded(std::optional<QUrl> url, Decode decode, CancelToken cancel);
     QCoro::Task<ExtrasChangeOutcome> change(std::optional<QUrl> url, QByteArray method, QByteArray body,
                                             QString refusal, CancelToken cancel);
     std::optional<QUrl> podAddress(const QString& base, const QString& apiKey, const QString& deviceId,
@@ -140,4 +140,5 @@ private:
 
     HttpTransfer m_transfer;
     QString m_baseURL;
+    CapabilityMemo m_capabilities; // of the last device list: each refresh decodes only the blocks it has not met
 };

@@ -533,6 +533,29 @@ void tst_Decoding::identicalCapabilitiesAreShared()
     const SensiboDevice alone = decodeOne(oneDevice(same));
     QVERIFY(!modes.isSharedWith(*alone.remoteCapabilities->modes));
     QVERIFY(alone == devices.at(0));
+
+    // From one answer to the next through a memo: a block met before takes the record read then, a changed block is
+    // read anew, the memo keeps the last answer's blocks only, and an answer that fails leaves it as it was.
+    CapabilityMemo memo;
+    const auto first = decodeDeviceListResponse(
+        listAnswer({R"({"id": "a1", )" + same + '}', R"({"id": "c3", )" + differs + '}'}), memo);
+    QVERIFY2(first.ok(), qPrintable(first.error()));
+    QCOMPARE(memo.size(), 2);
+    QByteArray differsAgain = same;
+    differsAgain.replace("19]", "20]");
+    const QByteArray next = listAnswer({R"({"id": "a1", )" + same + '}', R"({"id": "c3", )" + differsAgain + '}'});
+    QVERIFY(!decodeDeviceListResponse(listAnswer({R"({"id": 7, )" + same + '}'}), memo).ok());
+    for (int round = 0; round < 2; ++round) {
+        const auto later = decodeDeviceListResponse(next, memo);
+        QVERIFY2(later.ok(), qPrintable(later.error()));
+        const QList<SensiboDevice>& now = later.value().result;
+        const QList<SensiboDevice> fresh = decodeDeviceListResponse(next).value().result;
+        QVERIFY(
+            now.at(0).remoteCapabilities->modes->isSharedWith(*first.value().result.at(0).remoteCapabilities->modes));
+        QVERIFY(now == fresh);
+        QVERIFY(now.at(1).remoteCapabilities != first.value().result.at(1).remoteCapabilities);
+        QCOMPARE(memo.size(), 2);
+    }
 }
 
 void tst_Decoding::stateChangeAnswer()
