@@ -1,6 +1,5 @@
 #include "app/MenuBarIcon.h"
 
-#include "platform/Sleep.h"
 #include "service/SensiboService.h"
 
 #include <QGuiApplication>
@@ -30,6 +29,8 @@ MenuBarIcon::MenuBarIcon(SensiboService& service, MenuBarIconTiming timing, QObj
     m_fade->setDuration(m_timing.fadeMs);
     connect(m_fade, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { setOpacity(value.toReal()); });
+    m_pulse.setInterval(m_timing.pulseStep);
+    connect(&m_pulse, &QTimer::timeout, this, [this] { setPulsePhase(!m_pulsePhase); });
 
     // The picture follows the name the service derives from the selection, the device's state and the
     // black-and-white choice.
@@ -41,12 +42,7 @@ MenuBarIcon::MenuBarIcon(SensiboService& service, MenuBarIconTiming timing, QObj
     restartPulse();
 }
 
-MenuBarIcon::~MenuBarIcon()
-{
-    if (m_pulseTask) {
-        m_pulseTask->cancel();
-    }
-}
+MenuBarIcon::~MenuBarIcon() = default;
 
 qreal MenuBarIcon::targetOpacity() const
 {
@@ -55,28 +51,20 @@ qreal MenuBarIcon::targetOpacity() const
 
 void MenuBarIcon::restartPulse()
 {
-    if (m_pulseTask) {
-        m_pulseTask->cancel();
-    }
-    // A change of loading alone is not animated: the icon jumps to what the new state asks for.
+    // Each change of loading starts the pulse afresh. A change of loading alone is not animated: the icon jumps to
+    // what the new state asks for.
+    m_pulse.stop();
     m_fade->stop();
     if (!m_service.isLoading()) {
-        m_pulseTask.reset();
         setPulsePhase(false);
         setOpacity(1.0);
         return;
     }
     setOpacity(targetOpacity());
-    m_pulseTask = CancelToken();
-    pulse(QPointer<MenuBarIcon>(this), *m_pulseTask, m_timing.pulseStep);
-}
-
-QCoro::Task<> MenuBarIcon::pulse(QPointer<MenuBarIcon> icon, CancelToken cancel, std::chrono::milliseconds step)
-{
-    while (!cancel.isCancelled() && icon) {
-        icon->setPulsePhase(!icon->m_pulsePhase); // the first flip comes at once
-        co_await sleepFor(step, cancel);
-    }
+    // An ordinary timer, not a task with its own clock and objects: it runs for every refresh, and a step of the
+    // pulse that comes late across a suspend does no harm.
+    setPulsePhase(!m_pulsePhase); // the first flip comes at once
+    m_pulse.start();
 }
 
 void MenuBarIcon::setPulsePhase(bool phase)

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "platform/CancelToken.h"
-
-#include <QCoroTask>
 #include <QHash>
 #include <QIcon>
 #include <QObject>
-#include <QPointer>
+#include <QTimer>
 
 #include <chrono>
 
@@ -50,7 +47,6 @@ Q_SIGNALS:
 
 private:
     void restartPulse();
-    static QCoro::Task<> pulse(QPointer<MenuBarIcon> icon, CancelToken cancel, std::chrono::milliseconds step);
     void setPulsePhase(bool phase);
     void setOpacity(qreal opacity);
     void redraw();
@@ -69,5 +65,5 @@ private:
     int m_drawnStep = -1; // opacity quantised to twentieths: frames that look alike are not drawn again
     QHash<QPair<QString, int>, QImage> m_drawings; // by asset and pixel size
     int m_drawingsMade = 0;
-    std::optional<CancelToken> m_pulseTask;
+    QTimer m_pulse; // flips the phase every step while loading
 };
