@@ -36,5 +36,8 @@ QRect XEmbedTrayIcon::geometry() const
 
 void XEmbedTrayIcon::setToolTip(const QString& title, const QString& body)
 {
-    m_tray->setToolTip(body.isEmpty() ? title : title + QLatin1Char('\n') + body);
+    const QString text = body.isEmpty() ? title : title + QLatin1Char('\n') + body;
+    if (text != m_tray->toolTip()) { // every refresh says it again
+        m_tray->setToolTip(text);
+    }
 }
