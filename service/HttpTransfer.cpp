@@ -91,7 +91,11 @@ QCoro::Task<HttpResult> HttpTransfer::send(const HttpRequest& request, CancelTok
         // Asking for gzip ourselves turns off Qt's own decompression; the answer is inflated as it ends.
         wire.setRawHeader("Accept-Encoding", "gzip");
     }
-    wire.setTransferTimeout(m_timeoutMs);
+    if (m_timeoutMs < m_deadlineMs) {
+        // A silence as long as the deadline ends at the deadline anyway; Qt's own timer, which it restarts through
+        // the event queue at every part of the answer, is only worth its cost when it can end a transfer sooner.
+        wire.setTransferTimeout(m_timeoutMs);
+    }
     wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, request.followRedirects
                                                                     ? QNetworkRequest::NoLessSafeRedirectPolicy
                                                                     : QNetworkRequest::ManualRedirectPolicy);
