@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QSvgRenderer>
-#include <QVariantAnimation>
 
 #include <cmath>
 
@@ -23,12 +22,10 @@ MenuBarIcon::MenuBarIcon(SensiboService& service, MenuBarIconTiming timing, QObj
     : QObject(parent)
     , m_service(service)
     , m_timing(timing)
-    , m_fade(new QVariantAnimation(this))
 {
-    m_fade->setEasingCurve(QEasingCurve::InOutQuad);
-    m_fade->setDuration(m_timing.fadeMs);
-    connect(m_fade, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant& value) { setOpacity(value.toReal()); });
+    m_fadeFrame.setSingleShot(true);
+    m_fadeFrame.setTimerType(Qt::PreciseTimer);
+    connect(&m_fadeFrame, &QTimer::timeout, this, &MenuBarIcon::fadeFrame);
     m_pulse.setInterval(m_timing.pulseStep);
     connect(&m_pulse, &QTimer::timeout, this, [this] { setPulsePhase(!m_pulsePhase); });
 
@@ -54,7 +51,7 @@ void MenuBarIcon::restartPulse()
     // Each change of loading starts the pulse afresh. A change of loading alone is not animated: the icon jumps to
     // what the new state asks for.
     m_pulse.stop();
-    m_fade->stop();
+    stopFade();
     if (!m_service.isLoading()) {
         setPulsePhase(false);
         setOpacity(1.0);
@@ -75,11 +72,58 @@ void MenuBarIcon::setPulsePhase(bool phase)
     m_pulsePhase = phase;
     Q_EMIT pulsePhaseChanged();
     if (m_service.isLoading()) {
-        m_fade->stop();
-        m_fade->setStartValue(m_opacity);
-        m_fade->setEndValue(targetOpacity());
-        m_fade->start();
+        startFade(targetOpacity());
     }
+}
+
+void MenuBarIcon::startFade(qreal to)
+{
+    m_fadeFrom = m_opacity; // from where it is, mid-fade or not
+    m_fadeTo = to;
+    m_fadeClock.start();
+    fadeFrame();
+}
+
+void MenuBarIcon::stopFade()
+{
+    m_fadeFrame.stop();
+    m_fadeClock.invalidate();
+}
+
+void MenuBarIcon::fadeFrame()
+{
+    if (!m_fadeClock.isValid()) {
+        return;
+    }
+    const qreal span = m_fadeTo - m_fadeFrom;
+    const qint64 duration = std::max(m_timing.fadeMs, 1);
+    const qreal progress = std::min(1.0, qreal(m_fadeClock.elapsed()) / qreal(duration));
+    if (progress >= 1.0 || span == 0) {
+        stopFade();
+        setOpacity(m_fadeTo);
+        return;
+    }
+    setOpacity(m_fadeFrom + span * m_fadeCurve.valueForProgress(progress));
+
+    // Sleeps until the opacity crosses into the next twentieth the icon is drawn with (or the fade ends): the curve
+    // only rises, so the moment is found by halving.
+    const qreal direction = span > 0 ? 1.0 : -1.0;
+    const qreal boundary = (std::lround(m_opacity * 20) + direction * 0.5) / 20.0;
+    const qreal wanted = (boundary - m_fadeFrom) / span; // the share of the way there
+    qreal low = progress;
+    qreal high = 1.0;
+    if (wanted < 1.0) {
+        for (int i = 0; i < 16; ++i) {
+            const qreal middle = (low + high) / 2;
+            if (m_fadeCurve.valueForProgress(middle) < wanted) {
+                low = middle;
+            } else {
+                high = middle;
+            }
+        }
+    }
+    const qint64 at = qint64(std::ceil(high * qreal(duration)));
+    m_fadeFrame.start(int(std::max<qint64>(1, at - m_fadeClock.elapsed())));
 }
 
 void MenuBarIcon::setOpacity(qreal opacity)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QEasingCurve>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
 #include <QObject>
@@ -7,7 +9,6 @@
 
 #include <chrono>
 
-class QVariantAnimation;
 class SensiboService;
 
 // How fast the tray icon pulses; tests shorten it.
@@ -48,6 +49,9 @@ Q_SIGNALS:
 private:
     void restartPulse();
     void setPulsePhase(bool phase);
+    void startFade(qreal to);
+    void stopFade();
+    void fadeFrame();
     void setOpacity(qreal opacity);
     void redraw();
     // The asset drawn whole at `pixels`, made once and kept.
@@ -57,7 +61,13 @@ private:
 
     SensiboService& m_service;
     MenuBarIconTiming m_timing;
-    QVariantAnimation* m_fade;
+    // The fade: eased from one opacity to another, woken only when the drawn picture changes (the icon is drawn in
+    // twentieths of opacity), not at every frame of the screen.
+    QEasingCurve m_fadeCurve{QEasingCurve::InOutQuad};
+    QElapsedTimer m_fadeClock; // valid while fading
+    qreal m_fadeFrom = 1.0;
+    qreal m_fadeTo = 1.0;
+    QTimer m_fadeFrame; // single shot: the moment the next twentieth is reached
     bool m_pulsePhase = false;
     qreal m_opacity = 1.0;
     QString m_iconName;
