@@ -406,9 +406,17 @@ public:
         if (!m_memo || (m_keptBlocks == m_capabilities.size() && m_memo->size() == qsizetype(m_keptBlocks))) {
             return; // the blocks of the last answer again
         }
+        // The texts are kept up to a bound: an account whose devices are each a model of their own must not hold
+        // its capabilities twice over, once decoded and once as text.
+        constexpr qsizetype textLimit = 256 * 1024;
+        qsizetype textSize = 0;
         QHash<QByteArray, RemoteCapabilities> blocks;
         blocks.reserve(qsizetype(m_capabilities.size()));
         for (const auto& [text, record] : m_capabilities) {
+            textSize += qsizetype(text.size());
+            if (textSize > textLimit) {
+                break;
+            }
             const QByteArray raw = QByteArray::fromRawData(text.data(), qsizetype(text.size()));
             const auto kept = m_memo->constFind(raw);
             // A kept key shares its text; a new one is copied out of the answer, which goes.

@@ -44,7 +44,7 @@ Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body);
 
 // Capability blocks read before, by their text. Devices of one model describe their remote alike, byte for byte, in
 // one answer and from one answer to the next: a block met again is not decoded again, and the devices of every
-// answer share its record. Holds the blocks of the last list that decoded, so it never grows beyond one answer's.
+// answer share its record. Holds the blocks of the last list that decoded, and no more than 256 KiB of their text.
 class CapabilityMemo
 {
 public:

@@ -556,6 +556,21 @@ void tst_Decoding::identicalCapabilitiesAreShared()
         QVERIFY(now.at(1).remoteCapabilities != first.value().result.at(1).remoteCapabilities);
         QCOMPARE(memo.size(), 2);
     }
+
+    // Of blocks of 100 KB each, the memo keeps what fits in 256 KiB; the answer reads the same.
+    QByteArrayList large;
+    for (int block = 0; block < 3; ++block) {
+        QByteArrayList levels;
+        for (int level = 0; level < 7000; ++level) {
+            levels.append('"' + QByteArray::number(block * 10000 + level) + "-level\"");
+        }
+        large.append(R"({"id": "d)" + QByteArray::number(block) +
+                     R"(", "remoteCapabilities": {"modes": {"cool": {"fanLevels": [)" + levels.join(", ") + "]}}}}");
+    }
+    const auto bounded = decodeDeviceListResponse(listAnswer(large), memo);
+    QVERIFY2(bounded.ok(), qPrintable(bounded.error()));
+    QCOMPARE(memo.size(), 2);
+    QVERIFY(bounded.value().result == decodeDeviceListResponse(listAnswer(large)).value().result);
 }
 
 void tst_Decoding::stateChangeAnswer()
