@@ -197,12 +197,12 @@ inline std::map<std::string, ThreadSample> threadSamples(qint64 pid)
         const std::string base = "/proc/" + std::to_string(pid) + "/task/" + tid;
         ThreadSample sample;
         std::ifstream comm(base + "/comm");
-        std::getline(comm, sample.name);
         std::ifstream sched(base + "/schedstat");
         double ns = 0;
-        if (sched >> ns) {
-            sample.runMs = ns / 1e6;
+        if (!std::getline(comm, sample.name) || !(sched >> ns)) {
+            continue; // it ended while it was read: a thread read as 0 ms would count its whole time back
         }
+        sample.runMs = ns / 1e6;
         std::ifstream status(base + "/status");
         std::string line;
         while (std::getline(status, line)) {
