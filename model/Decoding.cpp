@@ -1001,12 +1001,6 @@ Decoded<SensiboResponse<Payload>> decodeAnswer(const QByteArray& body,
 
 } // namespace
 
-class CapabilityMemoAccess
-{
-public:
-    static QHash<QByteArray, RemoteCapabilities>* blocks(CapabilityMemo& memo) { return &memo.m_blocks; }
-};
-
 Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body)
 {
     return decodeAnswer<QList<SensiboDevice>>(body);
@@ -1014,7 +1008,7 @@ Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body)
 
 Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body, CapabilityMemo& memo)
 {
-    return decodeAnswer<QList<SensiboDevice>>(body, CapabilityMemoAccess::blocks(memo));
+    return decodeAnswer<QList<SensiboDevice>>(body, &memo.m_blocks);
 }
 
 Decoded<ACStateResponse> decodeACStateResponse(const QByteArray& body)

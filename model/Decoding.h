@@ -51,12 +51,13 @@ public:
     qsizetype size() const { return m_blocks.size(); }
 
 private:
-    friend class CapabilityMemoAccess;
+    // The same, taking the capability blocks it has read before from `memo` and leaving this answer's there when it
+    // decodes (a failed answer leaves the memo as it was).
+    friend Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body, CapabilityMemo& memo);
+
     QHash<QByteArray, RemoteCapabilities> m_blocks;
 };
 
-// The same, taking the capability blocks it has read before from `memo` and leaving this answer's there when it
-// decodes (a failed answer leaves the memo as it was).
 Decoded<DeviceListResponse> decodeDeviceListResponse(const QByteArray& body, CapabilityMemo& memo);
 Decoded<ACStateResponse> decodeACStateResponse(const QByteArray& body);
 // The details of one device and a room's history. Their parts are Tolerant: one that does not fit is marked
