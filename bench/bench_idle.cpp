@@ -58,16 +58,20 @@ Idle watch(const bench::Spawned& process, int seconds, const std::vector<bench::
     for (const auto& request : requests) {
         idle.refreshes += request >= samples.front().at && request <= samples.back().at ? 1 : 0;
     }
+    // Each thread against the last time it was read, which a sample that missed it does not reset: a thread is
+    // counted from zero only when it is new.
+    std::map<std::string, bench::ThreadSample> last = samples.front().threads;
     for (std::size_t i = 1; i < samples.size(); ++i) {
         double ms = 0;
         long long switches = 0;
         for (const auto& [tid, thread] : samples[i].threads) {
-            const auto before = samples[i - 1].threads.find(tid);
-            const bool known = before != samples[i - 1].threads.end();
+            const auto before = last.find(tid);
+            const bool known = before != last.end();
             const double run = thread.runMs - (known ? before->second.runMs : 0.0);
             ms += run;
             switches += thread.switches - (known ? before->second.switches : 0);
             idle.cpuByThread[thread.name] += run;
+            last[tid] = thread;
         }
         const auto from = samples[i - 1].at;
         const auto to = samples[i].at;
